@@ -1,0 +1,37 @@
+# Installs the toolkit as a package: headers under include/DicomToolkit/, the
+# static library and the plug-ins under lib/, a CMake package giving
+# DicomToolkit::DicomToolkit, and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+set(DICOMTOOLKIT_CMAKE_DIR lib/cmake/DicomToolkit)
+
+install(TARGETS DicomToolkit EXPORT DicomToolkitTargets
+  ARCHIVE DESTINATION lib
+  INCLUDES DESTINATION include)
+install(TARGETS lumenar lumenar_interactive tonewell
+  LIBRARY DESTINATION lib
+  RUNTIME DESTINATION lib)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/toolkit/
+  DESTINATION include/DicomToolkit
+  FILES_MATCHING PATTERN "*.h"
+  PATTERN "platform" EXCLUDE)
+
+install(EXPORT DicomToolkitTargets
+  NAMESPACE DicomToolkit::
+  DESTINATION ${DICOMTOOLKIT_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/DicomToolkitConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/DicomToolkitConfig.cmake
+  INSTALL_DESTINATION ${DICOMTOOLKIT_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/DicomToolkitConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/DicomToolkitConfig.cmake
+  ${PROJECT_BINARY_DIR}/DicomToolkitConfigVersion.cmake
+  DESTINATION ${DICOMTOOLKIT_CMAKE_DIR})
+
+set(DICOMTOOLKIT_PC_LIBS "")
+if(CMAKE_DL_LIBS)
+  set(DICOMTOOLKIT_PC_LIBS "-l${CMAKE_DL_LIBS}")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/dicomtoolkit.pc.in ${PROJECT_BINARY_DIR}/dicomtoolkit.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/dicomtoolkit.pc DESTINATION lib/pkgconfig)

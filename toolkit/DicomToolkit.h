@@ -1,0 +1,12 @@
+#ifndef DICOMTOOLKIT_DICOMTOOLKIT_H
+#define DICOMTOOLKIT_DICOMTOOLKIT_H
+
+// Everything a program built on the toolkit uses:
+//   #include <DicomToolkit/DicomToolkit.h>
+
+#include "model/IndexedList.h"
+#include "model/IndexedHeap.h"
+#include "model/DataElement.h"
+#include "model/DataSet.h"
+
+#endif
