@@ -1,0 +1,115 @@
+// DICOM files: the 128-byte preamble, "DICM" and the file meta information
+// group before the data set, or a bare data set from offset 0.
+
+#include <cstring>
+#include <new>
+
+#include "../network/AssociationService.h"
+#include "../stream/FileStream.h"
+#include "TransferSyntax.h"
+
+namespace {
+
+constexpr long prefixOffset = 128;
+constexpr long headerSize = 132;
+constexpr uint32_t readAheadStep = 50000;
+
+DataElement* metaElement(uint16_t element, uint16_t vr, const void* bytes, uint32_t length) {
+    auto* made = new (std::nothrow) DataElement(0x0002, element, length, 1);
+    if (made == nullptr) return nullptr;
+    if (length != 0 && made->value == nullptr) {
+        delete made;
+        return nullptr;
+    }
+    if (length != 0) std::memcpy(made->value, bytes, length);
+    made->vr = vr;
+    return made;
+}
+
+void addOrDrop(DataSet* set, DataElement* element) {
+    if (element != nullptr && set->addElement(element) == 0) delete element;
+}
+
+// A copy of a UID element of the data set into the meta group, when present.
+void addCopiedUid(DataSet* set, uint16_t fromElement, uint16_t toElement) {
+    DataElement* source = set->find(0x0008, fromElement);
+    if (source == nullptr) return;
+    source->vr = vrCode('U', 'I');
+    const uint32_t length = source->value != nullptr ? source->length : 0;
+    addOrDrop(set, metaElement(toElement, vrCode('U', 'I'), source->value, length));
+}
+
+// Reads up to size bytes at offset into a zeroed buffer; a short file leaves zeros.
+size_t readAt(std::FILE* file, long offset, uint8_t* buffer, size_t size) {
+    std::memset(buffer, 0, size);
+    if (std::fseek(file, offset, SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, size, file);
+}
+
+}  // namespace
+
+int AssociationService::addMetaHeader(DataSet* set) {
+    if (set == nullptr) return 0;
+    if (set->find(0x0002, 0x0001) != nullptr) return 1;
+    const uint8_t version[2] = {0x00, 0x01};
+    addOrDrop(set, metaElement(0x0001, vrCode('O', 'B'), version, 2));
+    addCopiedUid(set, 0x0016, 0x0002);
+    addCopiedUid(set, 0x0018, 0x0003);
+    addOrDrop(set, metaElement(0x0010, vrCode('U', 'I'), "1.2.840.10008.1.2\0", 18));
+    addOrDrop(set, metaElement(0x0012, vrCode('U', 'I'), "none yet", 8));
+    addOrDrop(set, metaElement(0x0013, vrCode('S', 'H'), "0.1AlphaTEVAR ", 14));
+    addOrDrop(set, metaElement(0x0016, vrCode('A', 'E'), "none            ", 16));
+    return 1;
+}
+
+int AssociationService::saveFile(const char* path, int mode, DataSet* set) {
+    if (mode != FileDataSetOnly && mode != FileWithHeaderImplicit && mode != FileWithHeaderExplicit) return 0;
+    if (path == nullptr || set == nullptr) return 0;
+    FileStream stream;
+    if (stream.openForWriting(path) == 0) return 0;
+    if (mode != FileDataSetOnly) addMetaHeader(set);
+    const int encoded = mode == FileWithHeaderExplicit ? writeWithSyntax(set, &stream, ExplicitLittleEndian)
+                                                        : writeImplicitLittle(set, &stream);
+    int written = 1;
+    if (mode != FileDataSetOnly) {
+        uint8_t header[headerSize] = {};
+        std::memcpy(header + prefixOffset, "DICM", 4);
+        if (std::fwrite(header, 1, sizeof header, stream.file) != sizeof header) written = 0;
+    }
+    stream.flush();
+    const int closed = stream.closeFile();
+    return (encoded == 1 && written == 1 && stream.writeFailed == 0 && closed == 1) ? 1 : 0;
+}
+
+ObjectDataSet* AssociationService::loadFile(const char* path) { return loadFile(path, nullptr); }
+
+ObjectDataSet* AssociationService::loadFile(const char* path, int* decodeResult) {
+    if (decodeResult != nullptr) *decodeResult = 0;
+    if (path == nullptr) return nullptr;
+    FileStream stream;
+    stream.file = std::fopen(path, "rb");
+    if (stream.file == nullptr) return nullptr;
+
+    uint8_t probe[6];
+    readAt(stream.file, prefixOffset, probe, 4);
+    const long dataStart = std::memcmp(probe, "DICM", 4) == 0 ? headerSize : 0;
+    // In explicit VR the sixth byte is the second VR letter; in implicit VR it
+    // is the second byte of the first length, small for all but huge values.
+    const size_t probed = readAt(stream.file, dataStart, probe, 6);
+    const int32_t startCode =
+        (probed == 6 && static_cast<int8_t>(probe[5]) > 10) ? ExplicitLittleEndian : ImplicitLittleEndian;
+
+    ObjectDataSet* set = nullptr;
+    if (std::fseek(stream.file, dataStart, SEEK_SET) == 0) {
+        while (stream.readAhead(readAheadStep) != 0) {
+        }
+        set = new (std::nothrow) ObjectDataSet();
+        if (set != nullptr) {
+            itemBytesLeft = 0;
+            const int decoded = readWithSyntax(&stream, set, startCode);
+            if (decodeResult != nullptr) *decodeResult = decoded;
+        }
+    }
+    stream.closeFile();
+    return set;
+}

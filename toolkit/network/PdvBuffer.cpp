@@ -1,0 +1,33 @@
+#include "PdvBuffer.h"
+
+PdvBuffer::PdvBuffer() = default;
+
+PdvBuffer::~PdvBuffer() { peer = nullptr; }
+
+int PdvBuffer::rawRead(uint8_t* buffer, uint32_t maximum) {
+    if (peer == nullptr || peer->readBytes(buffer, maximum) == 0) return -1;
+    return static_cast<int>(maximum);
+}
+
+int PdvBuffer::rawWrite(const uint8_t* buffer, uint32_t count) {
+    if (peer == nullptr) return 0;
+    const int written = peer->writeBytes(buffer, count);
+    peer->flush();
+    return written;
+}
+
+// The peer is forgotten after each transfer, so a decoder working on the
+// buffered payload can never reach into the association's stream.
+int PdvBuffer::pull(ByteStream* source, uint32_t n) {
+    peer = source;
+    const int result = readAhead(n);
+    peer = nullptr;
+    return result;
+}
+
+int PdvBuffer::push(ByteStream* sink, uint32_t n) {
+    peer = sink;
+    const int result = partialFlush(n);
+    peer = nullptr;
+    return result;
+}
