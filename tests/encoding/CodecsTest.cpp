@@ -41,7 +41,7 @@ const std::vector<uint8_t> explicitBigPatientName = {
 // Explicit VR little endian: an SQ element with one item holding (0008,0100) "ABCDEF".
 const std::vector<uint8_t> explicitSequence = {
     0x08, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00,  // (0008,0000) UL length 4
-    0x0E, 0x00, 0x00, 0x00,                          //   group length 14: 8 + 0 + 26 + 12 - 12 ... as counted
+    0x32, 0x00, 0x00, 0x00,                          //   value 50: SQ header 12, item header 12, contents 26
     0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0x00, 0x00,  // (0008,1115) SQ, reserved
     0x00, 0x00, 0x00, 0x00,                          //   own length 0
     0xFE, 0xFF, 0x00, 0xE0, 'S', 'Q', 0x00, 0x00,  // item (FFFE,E000) in the explicit long form
@@ -143,10 +143,7 @@ TEST_F(Codecs, SequenceItemIsWrittenInTheToolkitItemEncodingAndReadBack) {
     ScriptedStream stream;
     ASSERT_EQ(service.writeExplicitLittle(&source, &stream), 1);
     stream.flush();
-    // The group length counts 8 + 0 for the SQ element and 26 + 12 for the item.
-    std::vector<uint8_t> expected = explicitSequence;
-    expected[8] = 46;
-    EXPECT_EQ(stream.output, expected);
+    EXPECT_EQ(stream.output, explicitSequence);
 
     ScriptedStream input(stream.output);
     DataSet target;
@@ -370,4 +367,51 @@ TEST(TransferSyntax, TableLookupIsExact) {
     int rows = 0;
     while (transferSyntaxTable[rows].uid != nullptr) ++rows;
     EXPECT_EQ(rows, 21);
+}
+
+TEST_F(Codecs, GroupLengthsAndItemLengthsCountTheBytesAsWritten) {
+    // An OB element (long form in explicit VR) and a sequence whose item
+    // holds a nested item: each group length is checked against the bytes
+    // that follow it, in both byte orders.
+    for (auto write : {&AssociationService::writeExplicitLittle, &AssociationService::writeExplicitBig,
+                       &AssociationService::writeImplicitLittle}) {
+        DataSet source;
+        source.addElement(bytesElement(0x0009, 0x0010, {1, 2, 3, 4}, vrCode('O', 'B')));
+        source.addElement(bytesElement(0x0009, 0x0020, {}, vrCode('S', 'Q')));
+        auto* item = new DataSet();
+        item->addElement(bytesElement(0x0009, 0x0030, {}));
+        auto* nested = new DataSet();
+        nested->addElement(textElement(0x0009, 0x0040, "AB"));
+        item->addItem(nested);
+        source.addItem(item);
+        ScriptedStream stream;
+        ASSERT_EQ((service.*write)(&source, &stream), 1);
+        stream.flush();
+        const bool big = write == &AssociationService::writeExplicitBig;
+        const bool explicitVr = write != &AssociationService::writeImplicitLittle;
+        auto u32At = [&](size_t offset) {
+            const uint8_t* b = stream.output.data() + offset;
+            return big ? (uint32_t(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3])
+                       : (b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
+        };
+        const size_t headerEnd = 12;  // the group length element itself
+        EXPECT_EQ(u32At(8), stream.output.size() - headerEnd);
+        // The outer item header follows the OB element and the SQ header.
+        const size_t obSize = (explicitVr ? 12 : 8) + 4, sqSize = explicitVr ? 12 : 8;
+        const size_t itemHeader = headerEnd + obSize + sqSize;
+        const size_t itemHeaderSize = explicitVr ? 12 : 8;
+        EXPECT_EQ(u32At(itemHeader + itemHeaderSize - 4), stream.output.size() - itemHeader - itemHeaderSize);
+
+        ScriptedStream input(stream.output);
+        DataSet target;
+        if (big) {
+            ASSERT_EQ(service.readExplicitBig(&input.buffered(), &target), 1);
+        } else if (explicitVr) {
+            ASSERT_EQ(service.readExplicitLittle(&input.buffered(), &target), 1);
+        } else {
+            ASSERT_EQ(service.readImplicitLittle(&input.buffered(), &target), 1);
+        }
+        EXPECT_EQ(describe(&target), "(0009,0010) 4 01020304\n(0009,0020) 0 \n item\n  (0009,0030) 0 \n   item\n"
+                                     "    (0009,0040) 2 4142\n");
+    }
 }

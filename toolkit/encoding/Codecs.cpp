@@ -1,9 +1,10 @@
 // The transfer-syntax codecs of AssociationService: data sets to and from a
 // ByteStream in implicit VR little endian and explicit VR little and big
 // endian. Byte order applies to tags, VR letters and lengths only; value
-// bytes are copied exactly as they stand. Sequence items are always encoded
-// as implicit VR inside, with an explicit item length; no delimitation items
-// are written.
+// bytes are copied exactly as they stand (the group length elements, which
+// the toolkit computes, are numbers written in the stream's order). Sequence
+// items are always encoded as implicit VR inside, with an explicit item
+// length; no delimitation items are written.
 //
 // Input is untrusted: the decoders work on buffered input and believe no
 // length beyond the buffered bytes (nothing is allocated for a value that is
@@ -221,13 +222,56 @@ private:
     ByteStream& stream_;
 };
 
-// Collects an item's encoded contents so that its header can carry their
-// exact size. It is never flushed.
-class ItemBuffer : public ByteStream {
-public:
-    int rawRead(uint8_t*, uint32_t) override { return -1; }
-    int rawWrite(const uint8_t*, uint32_t) override { return 0; }
-};
+// Sizes of what the encoder writes, so that group length elements and item
+// headers carry the exact byte counts that follow them. (A data set's own
+// running counts assume 8-byte headers everywhere; explicit VR long forms
+// take 12 bytes, and so does an item header at the top of an explicit VR
+// stream.)
+uint32_t evenLength(uint32_t length) { return length + (length & 1u); }
+
+uint16_t vrToWrite(const DataElement* element) {
+    // A value too long for the 16-bit length field goes out in the long form
+    // as UN rather than with a cut length.
+    if (!usesLongForm(element->vr) && evenLength(element->length) > 0xFFFF) return vrCode('U', 'N');
+    return element->vr;
+}
+
+uint64_t itemContentsSize(DataSet* item, int depth);
+
+uint64_t elementSize(const DataElement* element, bool explicitVr, int depth) {
+    uint64_t size = (explicitVr && usesLongForm(vrToWrite(element)) ? 12u : 8u) + evenLength(element->length);
+    if (element->items != nullptr && depth < maximumNesting) {
+        for (uint32_t index = 0; index < element->items->count(); ++index) {
+            size += (explicitVr ? 12u : 8u) + itemContentsSize(element->items->at(index)->element, depth + 1);
+        }
+    }
+    return size;
+}
+
+// The implicit VR encoding of a filling item: each group with its group
+// length element, then its elements.
+uint64_t itemContentsSize(DataSet* item, int depth) {
+    uint64_t size = 0;
+    for (uint32_t groupIndex = 0; groupIndex < item->fillList.count(); ++groupIndex) {
+        ElementGroup* group = item->fillList.at(groupIndex)->element;
+        size += 12;
+        for (uint32_t index = 0; index < group->count(); ++index) {
+            size += elementSize(group->at(index)->element, false, depth);
+        }
+    }
+    return size;
+}
+
+// The bytes still to come of the group being drained from source.
+uint64_t remainingGroupSize(DataSet* source, bool explicitVr, int depth) {
+    uint64_t size = 0;
+    ElementGroup* group = source->drainingGroup;
+    if (group == nullptr) return 0;
+    for (uint32_t index = 0; index < group->count(); ++index) {
+        size += elementSize(group->at(index)->element, explicitVr, depth);
+    }
+    return size;
+}
 
 class Encoder {
 public:
@@ -254,7 +298,10 @@ public:
                     explicitVr = isExplicitVr(named);
                 }
             }
-            if (writeElement(element, explicitVr, depth) == 0) {
+            const int written = element->element == 0x0000
+                                    ? writeGroupLength(element, remainingGroupSize(source, explicitVr, depth), explicitVr)
+                                    : writeElement(element, explicitVr, depth);
+            if (written == 0) {
                 delete element;
                 delete held;
                 return 0;
@@ -271,18 +318,30 @@ public:
     }
 
 private:
+    // A group length element, as the data set hands it out before each
+    // group: its value is the exact size of the group as written, in the
+    // stream's byte order.
+    int writeGroupLength(const DataElement* element, uint64_t groupSize, bool explicitVr) {
+        if (groupSize > 0xFFFFFFFFu) return 0;
+        stream_.writeU16(element->group).writeU16(element->element);
+        if (explicitVr) {
+            stream_.writeU8('U').writeU8('L').writeU16(4);
+        } else {
+            stream_.writeU32(4);
+        }
+        stream_.writeU32(static_cast<uint32_t>(groupSize));
+        return 1;
+    }
+
     int writeElement(DataElement* element, bool explicitVr, int depth) {
         const uint32_t length = element->length;
         // Nothing to write from: an undefined length, or a length without a value.
         if (length == undefinedLength || (length != 0 && element->value == nullptr)) return 0;
         const bool padded = (length & 1u) != 0;
-        const uint32_t written = length + (padded ? 1u : 0u);
+        const uint32_t written = evenLength(length);
         stream_.writeU16(element->group).writeU16(element->element);
         if (explicitVr) {
-            uint16_t vr = element->vr;
-            // A value too long for the 16-bit length field goes out in the
-            // long form as UN rather than with a cut length.
-            if (!usesLongForm(vr) && written > 0xFFFF) vr = vrCode('U', 'N');
+            const uint16_t vr = vrToWrite(element);
             stream_.writeU8(static_cast<uint8_t>(vr >> 8)).writeU8(static_cast<uint8_t>(vr));
             if (usesLongForm(vr)) {
                 stream_.writeU16(0).writeU32(written);
@@ -303,22 +362,15 @@ private:
         return 1;
     }
 
-    // An item header, then the item's contents as implicit VR. The header
-    // carries the exact size of the contents: the item's encodedLength counts
-    // 12 bytes for each item nested in it where its implicit header takes 8,
-    // so it is right only for items without items of their own.
+    // An item header carrying the exact size of the contents, then the
+    // item's contents as implicit VR.
     int writeItem(DataSet* item, bool explicitVr, int depth) {
-        ItemBuffer contents;
-        contents.setWriteOrder(stream_.writeOrder);
-        if (Encoder(contents).writeElements(item, false, nullptr, depth + 1) == 0) return 0;
+        const uint64_t size = item->draining == 0 ? itemContentsSize(item, depth + 1) : 0;
+        if (size > 0xFFFFFFFEu || item->draining != 0) return 0;
         stream_.writeU16(itemGroup).writeU16(itemElement);
         if (explicitVr) stream_.writeU8('S').writeU8('Q').writeU16(0);
-        stream_.writeU32(contents.pendingCount());
-        for (uint32_t index = 0; index < contents.outputChunks.count(); ++index) {
-            const StreamChunk* chunk = contents.outputChunks.at(index)->element;
-            if (chunk->position != 0 && stream_.writeBytes(chunk->data, chunk->position) == 0) return 0;
-        }
-        return 1;
+        stream_.writeU32(static_cast<uint32_t>(size));
+        return writeElements(item, false, nullptr, depth + 1);
     }
 
     ByteStream& stream_;

@@ -1,0 +1,28 @@
+#ifndef TOOLS_DICOMTK_COMMANDS_H
+#define TOOLS_DICOMTK_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+#include "model/DataSet.h"
+#include "network/AssociationService.h"
+
+// The subcommands of dicomtk. Each takes its arguments (without the
+// subcommand's name) and returns the process exit status.
+int runDump(const std::vector<std::string>& arguments);
+int runCopy(const std::vector<std::string>& arguments);
+int runConvert(const std::vector<std::string>& arguments, const std::string& programPath);
+
+// Prints "dicomtk: subject: problem" on standard error; returns 1.
+int fail(const std::string& subject, const std::string& problem);
+
+// Loads a DICOM file, or prints why it cannot be used and returns null:
+// cannot open, not DICOM, or cannot be decoded completely (what was decoded
+// is still returned through partial when the caller wants to show it).
+ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, ObjectDataSet** partial = nullptr);
+
+// Whether the set's values are big endian: its Transfer Syntax UID names
+// explicit VR big endian.
+bool holdsBigEndianValues(DataSet* set);
+
+#endif

@@ -1,0 +1,181 @@
+// dicomtk dump: one line per element in tag order, items indented under
+// their element.
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "Commands.h"
+
+namespace {
+
+const char* const dumpHelp =
+    "usage: dicomtk dump [--hex] FILE...\n"
+    "\n"
+    "Prints every element of each DICOM file in tag order, one line each:\n"
+    "  (gggg,eeee) VR length value\n"
+    "VR is '--' where the file does not carry it (implicit VR). The value is\n"
+    "shown as text for text values, as numbers for US, SS, UL, SL, FL and FD,\n"
+    "and as a byte count otherwise. Sequence items are indented under their\n"
+    "element. Group length elements (gggg,0000) are the ones the toolkit\n"
+    "computes. With --hex every value is printed in full as hexadecimal.\n";
+
+bool isTextVr(uint16_t vr) {
+    static const char* const textVrs[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT",
+                                          "PN", "SH", "ST", "TM", "UI", "UT", "UC", "UR"};
+    for (const char* text : textVrs) {
+        if (vr == vrCode(text[0], text[1])) return true;
+    }
+    return false;
+}
+
+bool isPrintable(const DataElement* element) {
+    if (element->value == nullptr || element->length == 0 || element->length > 1024) return false;
+    for (uint32_t index = 0; index < element->length; ++index) {
+        const uint8_t byte = element->value[index];
+        const bool trailingPad = byte == 0 && index == element->length - 1;
+        if (!trailingPad && (byte < 0x20 || byte > 0x7E) && byte != '\\') return false;
+    }
+    return true;
+}
+
+std::string textPreview(const DataElement* element) {
+    std::string text(reinterpret_cast<const char*>(element->value), element->length);
+    while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
+    for (char& character : text) {
+        if (static_cast<uint8_t>(character) < 0x20) character = '.';
+    }
+    if (text.size() > 64) text = text.substr(0, 61) + "...";
+    return "\"" + text + "\"";
+}
+
+std::string numberPreview(const DataElement* element, bool bigEndian) {
+    const char first = static_cast<char>(element->vr >> 8), second = static_cast<char>(element->vr);
+    const std::string vr{first, second};
+    const uint32_t size = (vr == "US" || vr == "SS") ? 2 : (vr == "FD") ? 8 : 4;
+    std::string text;
+    const uint32_t count = element->length / size;
+    for (uint32_t index = 0; index < count && index < 8; ++index) {
+        uint8_t bytes[8];
+        for (uint32_t byte = 0; byte < size; ++byte) {
+            bytes[byte] = element->value[index * size + (bigEndian ? size - 1 - byte : byte)];
+        }
+        char number[48];
+        if (vr == "US") {
+            std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(bytes[0] | bytes[1] << 8));
+        } else if (vr == "SS") {
+            std::snprintf(number, sizeof number, "%d", static_cast<int16_t>(bytes[0] | bytes[1] << 8));
+        } else if (vr == "FD") {
+            double value;
+            std::memcpy(&value, bytes, 8);
+            std::snprintf(number, sizeof number, "%g", value);
+        } else if (vr == "FL") {
+            float value;
+            std::memcpy(&value, bytes, 4);
+            std::snprintf(number, sizeof number, "%g", static_cast<double>(value));
+        } else {
+            uint32_t value;
+            std::memcpy(&value, bytes, 4);
+            if (vr == "SL") {
+                std::snprintf(number, sizeof number, "%d", static_cast<int32_t>(value));
+            } else {
+                std::snprintf(number, sizeof number, "%u", value);
+            }
+        }
+        if (!text.empty()) text += "\\";
+        text += number;
+    }
+    if (count > 8) text += "\\...";
+    return text;
+}
+
+bool isNumberVr(uint16_t vr) {
+    return vr == vrCode('U', 'S') || vr == vrCode('S', 'S') || vr == vrCode('U', 'L') || vr == vrCode('S', 'L') ||
+           vr == vrCode('F', 'L') || vr == vrCode('F', 'D');
+}
+
+std::string preview(const DataElement* element, bool bigEndian, bool hex) {
+    if (element->value == nullptr || element->length == 0) return "";
+    if (hex) {
+        std::string text;
+        text.reserve(element->length * 2);
+        static const char digits[] = "0123456789ABCDEF";
+        for (uint32_t index = 0; index < element->length; ++index) {
+            text += digits[element->value[index] >> 4];
+            text += digits[element->value[index] & 0x0F];
+        }
+        return text;
+    }
+    // Group length elements are made by the toolkit in host byte order.
+    if (element->element == 0 && element->length == 4) return numberPreview(element, false);
+    if (isTextVr(element->vr) || (element->vr == 0 && isPrintable(element))) return textPreview(element);
+    if (isNumberVr(element->vr)) return numberPreview(element, bigEndian && element->group != 0x0002);
+    return std::to_string(element->length) + " bytes";
+}
+
+void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex) {
+    while (DataElement* element = set->nextElement()) {
+        char header[48];
+        char vr[3] = {'-', '-', 0};
+        if (element->vr != 0) {
+            vr[0] = static_cast<char>(element->vr >> 8);
+            vr[1] = static_cast<char>(element->vr);
+        }
+        std::snprintf(header, sizeof header, "(%04X,%04X) %s %u", element->group, element->element, vr,
+                      element->length);
+        std::cout << std::string(static_cast<size_t>(depth) * 2, ' ') << header;
+        const std::string value = preview(element, bigEndian, hex);
+        if (!value.empty()) std::cout << " " << value;
+        std::cout << "\n";
+        if (element->items != nullptr) {
+            for (uint32_t index = 0; index < element->items->count(); ++index) {
+                std::cout << std::string(static_cast<size_t>(depth) * 2 + 2, ' ') << "item " << index + 1 << "\n";
+                dumpSet(element->items->at(index)->element, depth + 2, bigEndian, hex);
+            }
+        }
+        delete element;
+    }
+}
+
+}  // namespace
+
+int runDump(const std::vector<std::string>& arguments) {
+    bool hex = false;
+    std::vector<std::string> files;
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            std::cout << dumpHelp;
+            return 0;
+        }
+        if (argument == "--hex") {
+            hex = true;
+        } else if (!argument.empty() && argument[0] == '-') {
+            std::cerr << dumpHelp;
+            return fail("dump", "unknown option " + argument);
+        } else {
+            files.push_back(argument);
+        }
+    }
+    if (files.empty()) {
+        std::cerr << dumpHelp;
+        return 2;
+    }
+    int status = 0;
+    AssociationService service;
+    for (const std::string& path : files) {
+        if (files.size() > 1) std::cout << "# " << path << "\n";
+        ObjectDataSet* partial = nullptr;
+        ObjectDataSet* set = loadDicom(service, path, &partial);
+        if (set == nullptr) {
+            status = 1;
+            set = partial;  // what could be decoded is still shown
+        }
+        if (set == nullptr) continue;
+        const bool bigEndian = holdsBigEndianValues(set);
+        dumpSet(set, 0, bigEndian, hex);
+        delete set;
+    }
+    std::cout.flush();
+    return status;
+}
