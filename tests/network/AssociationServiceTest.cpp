@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "network/AssociationService.h"
+
+TEST(AssociationService, IsABigEndianStreamFromConstruction) {
+    AssociationService service;
+    EXPECT_EQ(service.readOrder, 2);
+    EXPECT_EQ(service.writeOrder, 2);
+    EXPECT_EQ(service.blockSize, 32600u);
+    service.writeU16(0x0102);
+    ASSERT_EQ(service.outputChunks.count(), 1u);
+    const StreamChunk* chunk = service.outputChunks.at(0)->element;
+    ASSERT_EQ(chunk->position, 2u);
+    EXPECT_EQ(chunk->data[0], 0x01);
+    EXPECT_EQ(chunk->data[1], 0x02);
+    EXPECT_EQ(service.socket.connected, 0);
+}
+
+TEST(AssociationService, CountsSocketUsersAcrossServices) {
+    const uint16_t before = winsockUsers;
+    {
+        AssociationService first;
+        EXPECT_EQ(winsockUsers, before + 1);
+        {
+            AssociationService second;
+            EXPECT_EQ(winsockUsers, before + 2);
+        }
+        EXPECT_EQ(winsockUsers, before + 1);
+    }
+    EXPECT_EQ(winsockUsers, before);
+}
+
+TEST(AssociationService, ReadingFromAnUnconnectedServiceFails) {
+    AssociationService service;
+    uint8_t bytes[4];
+    EXPECT_EQ(service.readBytes(bytes, 4), 0);  // ends at once rather than asking forever
+}

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../support/DataSetText.h"
+#include "../support/TemporaryFiles.h"
+#include "network/AssociationService.h"
+
+using datasets::bytesElement;
+using datasets::textElement;
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs dicomtk with the arguments (each quoted) in directory.
+ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments) {
+    std::string command = "cd '" + directory.path() + "' && '" DICOMTK_PATH "'";
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    command += " > stdout.txt 2> stderr.txt";
+    const int status = std::system(command.c_str());
+    auto text = [&](const char* name) {
+        const std::vector<uint8_t> bytes = readFile(directory.file(name));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text("stdout.txt"), text("stderr.txt")};
+}
+
+DataElement* u16(uint16_t group, uint16_t element, uint16_t value) {
+    return bytesElement(group, element, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)},
+                        vrCode('U', 'S'));
+}
+
+// A small 16-bit image: 4 rows x 6 columns, pixel data of pixelBytes bytes.
+void writeImage(const std::string& path, size_t pixelBytes, bool withPixels = true) {
+    AssociationService service;
+    DataSet set;
+    set.addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2", vrCode('U', 'I')));
+    set.addElement(textElement(0x0010, 0x0010, "DOE^JANE", vrCode('P', 'N')));
+    set.addElement(u16(0x0028, 0x0010, 4));
+    set.addElement(u16(0x0028, 0x0011, 6));
+    set.addElement(u16(0x0028, 0x0100, 16));
+    set.addElement(u16(0x0028, 0x0101, 12));
+    if (withPixels) {
+        std::vector<uint8_t> pixels(pixelBytes);
+        for (size_t index = 0; index + 1 < pixels.size(); index += 2) pixels[index + 1] = 0x08;  // 0x0800
+        set.addElement(bytesElement(0x7FE0, 0x0010, pixels, vrCode('O', 'W')));
+    }
+    service.saveFile(path.c_str(), FileWithHeaderExplicit, &set);
+}
+
+}  // namespace
+
+TEST(Dicomtk, EveryCommandHasHelp) {
+    TemporaryDirectory directory;
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"--help"}, {"dump", "--help"}, {"copy", "--help"}, {"convert", "--help"}}) {
+        const ToolRun run = dicomtk(directory, arguments);
+        EXPECT_EQ(run.status, 0) << arguments[0];
+        EXPECT_NE(run.out.find("usage: dicomtk"), std::string::npos) << arguments[0];
+    }
+    const ToolRun nothing = dicomtk(directory, {});
+    EXPECT_NE(nothing.status, 0);
+    const ToolRun unknown = dicomtk(directory, {"frobnicate"});
+    EXPECT_NE(unknown.status, 0);
+    EXPECT_NE(unknown.err.find("dicomtk: frobnicate: unknown command"), std::string::npos);
+}
+
+TEST(Dicomtk, DumpListsElementsInTagOrderWithValues) {
+    TemporaryDirectory directory;
+    writeImage(directory.file("image.dcm"), 48);
+    const ToolRun run = dicomtk(directory, {"dump", "image.dcm"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* line : {"(0002,0010) UI 18 \"1.2.840.10008.1.2\"\n", "(0010,0010) -- 8 \"DOE^JANE\"\n",
+                             "(0028,0010) -- 2", "(7FE0,0010) -- 48 48 bytes\n", "(0008,0000) UL 4 "}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    }
+    EXPECT_LT(run.out.find("(0008,0016)"), run.out.find("(0010,0010)"));
+    EXPECT_LT(run.out.find("(0010,0010)"), run.out.find("(0028,0010)"));
+}
+
+TEST(Dicomtk, CopyWritesEachModeAndReadsBackTheSameElements) {
+    TemporaryDirectory directory;
+    writeImage(directory.file("image.dcm"), 48);
+    const ToolRun original = dicomtk(directory, {"dump", "--hex", "image.dcm"});
+    for (const char* mode : {"2", "3"}) {
+        const std::string copy = std::string("copy") + mode + ".dcm";
+        ASSERT_EQ(dicomtk(directory, {"copy", "--mode", mode, "image.dcm", copy}).status, 0);
+        const ToolRun copied = dicomtk(directory, {"dump", "--hex", copy});
+        EXPECT_EQ(copied.status, 0);
+        // The meta group differs only where mode 3 carries VRs; the data set is the same.
+        EXPECT_EQ(copied.out.substr(copied.out.find("(0008,0000)")), original.out.substr(original.out.find("(0008,0000)")));
+    }
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "1", "image.dcm", "bare.dcm"}).status, 0);
+    const std::vector<uint8_t> bare = readFile(directory.file("bare.dcm"));
+    ASSERT_GT(bare.size(), 132u);
+    EXPECT_NE(std::string(bare.begin() + 128, bare.begin() + 132), "DICM");
+    EXPECT_NE(dicomtk(directory, {"copy", "--mode", "4", "image.dcm", "x.dcm"}).status, 0);
+    EXPECT_FALSE(fileExists(directory.file("x.dcm")));
+}
+
+TEST(Dicomtk, ConvertWritesTheRasterAsAGrayscaleBmp) {
+    TemporaryDirectory directory;
+    writeImage(directory.file("image.dcm"), 48);
+    for (const char* plugin : {"lumenar", "lumenar_interactive", "tonewell"}) {
+        SCOPED_TRACE(plugin);
+        const ToolRun run = dicomtk(directory, {"convert", "--plugin", plugin, "image.dcm", "image.bmp"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<uint8_t> bmp = readFile(directory.file("image.bmp"));
+        ASSERT_EQ(bmp.size(), 14u + 40 + 1024 + 4 * 8);  // rows padded to 8 bytes
+        EXPECT_EQ(bmp[0], 'B');
+        EXPECT_EQ(bmp[1], 'M');
+        EXPECT_EQ(bmp[28], 8);  // bits per pixel
+        const uint8_t expected = std::string(plugin) == "tonewell" ? 255 : 0x80;  // 0x0800: shift 4
+        EXPECT_EQ(bmp[14 + 40 + 1024], expected);
+    }
+    const std::vector<uint8_t> log = readFile(directory.file("lumenar.tmp"));
+    EXPECT_EQ(std::string(log.begin(), log.end()), "Convert Optimimal Bit Shift = 4\nMode = 0\n");
+}
+
+TEST(Dicomtk, BadInputIsNamedOnOneLineAndLeavesNoOutput) {
+    TemporaryDirectory directory;
+    writeImage(directory.file("short.dcm"), 20);
+    writeImage(directory.file("nopixels.dcm"), 0, false);
+    writeImage(directory.file("good.dcm"), 48);
+    writeFile(directory.file("text.txt"), std::vector<uint8_t>(300, 'x'));
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"convert", "--plugin", "lumenar", "missing.dcm", "out.bmp"}, "dicomtk: missing.dcm: cannot open\n"},
+        {{"convert", "--plugin", "lumenar", "text.txt", "out.bmp"}, "dicomtk: text.txt: not DICOM\n"},
+        {{"convert", "--plugin", "lumenar", "nopixels.dcm", "out.bmp"}, "dicomtk: nopixels.dcm: no pixel data\n"},
+        {{"convert", "--plugin", "lumenar", "short.dcm", "out.bmp"},
+         "dicomtk: short.dcm: pixel data shorter than rows x columns\n"},
+        {{"convert", "--plugin", "nosuch", "good.dcm", "out.bmp"}, "dicomtk: nosuch: unknown plug-in\n"},
+        {{"convert", "--plugin", "lumenar", "good.dcm", "no/such/dir/out.bmp"}, "dicomtk: no/such/dir/out.bmp: cannot write\n"},
+        {{"copy", "--mode", "2", "missing.dcm", "out.bmp"}, "dicomtk: missing.dcm: cannot open\n"},
+        {{"copy", "--mode", "3", "good.dcm", "no/such/dir/out.bmp"}, "dicomtk: no/such/dir/out.bmp: cannot write\n"},
+        {{"dump", "text.txt"}, "dicomtk: text.txt: not DICOM\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const ToolRun run = dicomtk(directory, c.arguments);
+        EXPECT_NE(run.status, 0);
+        EXPECT_EQ(run.err, c.message);
+        EXPECT_FALSE(fileExists(directory.file("out.bmp")));
+    }
+}

@@ -1,0 +1,6 @@
+# dicomtk run as a user runs it: files in, messages and exit status out.
+add_executable(dicomtk_tests tools/DicomtkTest.cpp)
+target_link_libraries(dicomtk_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
+target_compile_definitions(dicomtk_tests PRIVATE DICOMTK_PATH="$<TARGET_FILE:dicomtk>")
+add_dependencies(dicomtk_tests dicomtk)
+gtest_discover_tests(dicomtk_tests PROPERTIES LABELS tools DISCOVERY_TIMEOUT 60)
