@@ -1,29 +1,39 @@
 #ifndef TESTS_SUPPORT_TEMPORARYFILES_H
 #define TESTS_SUPPORT_TEMPORARYFILES_H
 
-#include <cstdio>
-#include <cstdlib>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
-
-#include <unistd.h>
 
 // A scratch directory removed with everything in it at the end of a test.
 class TemporaryDirectory {
 public:
     TemporaryDirectory() {
-        char pattern[] = "/tmp/dicomtoolkit-test-XXXXXX";
-        if (mkdtemp(pattern) != nullptr) path_ = pattern;
+        std::random_device seed;
+        std::mt19937_64 random(seed() ^ static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path candidate = base / ("dicomtoolkit-test-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) {
+                path_ = candidate.string();
+                break;
+            }
+        }
     }
     ~TemporaryDirectory() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+        std::error_code error;
+        if (!path_.empty()) std::filesystem::remove_all(path_, error);
     }
     TemporaryDirectory(const TemporaryDirectory&) = delete;
     TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
     const std::string& path() const { return path_; }
 
 private:
@@ -40,6 +50,9 @@ inline std::vector<uint8_t> readFile(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+inline bool fileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
 
 #endif
