@@ -29,6 +29,20 @@ struct ToneTable {
     }
 };
 
+uint16_t sample(const uint8_t* from, size_t index) {
+    uint16_t value;
+    std::memcpy(&value, from + index * 2, 2);
+    return value;
+}
+
+// Whether any of four 16-bit samples has its top four bits all set (0xF000
+// and above): a lane of (word & 0xF000...) ^ 0xF000... is then zero.
+bool anyBelowWhite(uint64_t fourSamples) {
+    constexpr uint64_t topNibbles = 0xF000F000F000F000ull;
+    const uint64_t lanes = (fourSamples & topNibbles) ^ topNibbles;
+    return ((lanes - 0x0001000100010001ull) & ~lanes & 0x8000800080008000ull) != 0;
+}
+
 // Built once, on first use, and never changed: it can never fail to be obtained.
 const ToneTable& toneTable() {
     static const ToneTable table;
@@ -47,11 +61,20 @@ PLUGIN_EXPORT int PLUGIN_CALL Convert(DataSet* /*dataSet*/, DataElement* pixels,
     raster::writeBottomUp(
         source, 2, rows, columns, destination,
         [entries](const uint8_t* from, uint8_t* to, size_t count) {
-            for (size_t column = 0; column < count; ++column) {
-                uint16_t value;
-                std::memcpy(&value, from + column * 2, 2);
-                to[column] = entries[0xFFFF - value];
+            size_t column = 0;
+            // Only samples whose top four bits are all set map below white:
+            // eight samples without one are eight white pixels, no lookup.
+            for (; column + 8 <= count; column += 8) {
+                uint64_t first, second;
+                std::memcpy(&first, from + column * 2, 8);
+                std::memcpy(&second, from + column * 2 + 8, 8);
+                if (!anyBelowWhite(first) && !anyBelowWhite(second)) {
+                    std::memset(to + column, 0xFF, 8);
+                    continue;
+                }
+                for (size_t lane = column; lane < column + 8; ++lane) to[lane] = entries[0xFFFF - sample(from, lane)];
             }
+            for (; column < count; ++column) to[column] = entries[0xFFFF - sample(from, column)];
         },
         [missing](uint8_t* to, size_t count) { std::memset(to, missing, count); });
     return 1;

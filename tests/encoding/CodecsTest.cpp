@@ -415,3 +415,25 @@ TEST_F(Codecs, GroupLengthsAndItemLengthsCountTheBytesAsWritten) {
                                      "    (0009,0040) 2 4142\n");
     }
 }
+
+TEST_F(Codecs, ExplicitHeadersNeedVrLettersOrTwoZeroBytes) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int result;
+    };
+    const std::vector<Case> cases = {
+        {"letters", {0x10, 0x00, 0x10, 0x00, 'P', 'N', 0x02, 0x00, 'A', ' '}, 1},
+        {"no VR, as the toolkit writes an element read from implicit VR", {0x10, 0x00, 0x10, 0x00, 0, 0, 0x02, 0x00, 'A', ' '}, 1},
+        {"a NUL and a letter", {0x10, 0x00, 0x10, 0x00, 0x00, 'C', 0x02, 0x00, 'A', ' '}, 0},
+        {"lower case", {0x10, 0x00, 0x10, 0x00, 'p', 'n', 0x02, 0x00, 'A', ' '}, 0},
+        {"implicit length bytes", {0x10, 0x00, 0x10, 0x00, 0x02, 0x00, 0x00, 0x00, 'A', ' '}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedStream stream(c.bytes);
+        DataSet target;
+        EXPECT_EQ(service.readExplicitLittle(&stream.buffered(), &target), c.result);
+        EXPECT_EQ(target.find(0x0010, 0x0010) != nullptr, c.result == 1);
+    }
+}

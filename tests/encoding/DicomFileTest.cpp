@@ -201,6 +201,32 @@ TEST_F(DicomFile, BareFilesDecodeFromTheStart) {
     loaded.reset(service.loadFile(explicitPath.c_str()));
     ASSERT_NE(loaded, nullptr);
     EXPECT_EQ(loaded->find(0x0010, 0x0020)->vr, vrCode('L', 'O'));
+
+    // A bare explicit VR big endian file: the group number starts with 00.
+    const std::string bigPath = directory.file("bare-big");
+    writeFile(bigPath, {0x00, 0x10, 0x00, 0x10, 'P', 'N', 0x00, 0x04, 'D', 'O', 'E', ' ',
+                        0x00, 0x28, 0x00, 0x10, 'U', 'S', 0x00, 0x02, 0x00, 0x40});
+    int decoded = 0;
+    loaded.reset(service.loadFile(bigPath.c_str(), &decoded));
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(decoded, 1);
+    EXPECT_EQ(describe(loaded.get()), "(0010,0010) 4 444F4520\n(0028,0010) 2 0040\n");
+}
+
+TEST_F(DicomFile, ImplicitModeNamesImplicitVrLittleEndianInTheMetaGroup) {
+    // A set read from an explicit VR file keeps that file's Transfer Syntax
+    // UID; written all implicit, the file must say implicit.
+    const std::string path = directory.file("relabelled.dcm");
+    DataSet set;
+    set.addElement(bytesElement(0x0002, 0x0001, {0x00, 0x01}, vrCode('O', 'B')));
+    set.addElement(textElement(0x0002, 0x0010, "1.2.840.10008.1.2.1", vrCode('U', 'I')));
+    set.addElement(textElement(0x0010, 0x0010, "DOE^JOHN", vrCode('P', 'N')));
+    ASSERT_EQ(service.saveFile(path.c_str(), FileWithHeaderImplicit, &set), 1);
+    std::unique_ptr<ObjectDataSet> loaded(service.loadFile(path.c_str()));
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(describe(loaded.get()),
+              "(0002,0001) 2 0001\n(0002,0010) 18 312E322E3834302E31303030382E312E3200\n"
+              "(0010,0010) 8 444F455E4A4F484E\n");
 }
 
 TEST_F(DicomFile, ShortAndDamagedFilesDecodeOnlyWhatIsThere) {

@@ -81,6 +81,10 @@ int readHeaderRest(ByteStream& stream, bool explicitVr, ElementHeader& header) {
     if (ensureBuffered(stream, 4) == 0) return 0;
     uint8_t first = 0, second = 0;
     stream.readU16(header.element).readU8(first).readU8(second);
+    // VR letters are two capitals; two zero bytes stand for an element whose
+    // VR was never known. Anything else is not an explicit VR header.
+    const bool letters = first >= 'A' && first <= 'Z' && second >= 'A' && second <= 'Z';
+    if (!letters && (first != 0 || second != 0)) return 0;
     header.vr = static_cast<uint16_t>(first << 8 | second);
     if (usesLongForm(header.vr)) {
         if (ensureBuffered(stream, 6) == 0) return 0;

@@ -46,6 +46,23 @@ size_t readAt(std::FILE* file, long offset, uint8_t* buffer, size_t size) {
     return std::fread(buffer, 1, size, file);
 }
 
+// A file written all in implicit VR little endian says so: a meta group that
+// names another transfer syntax (kept from the file the set was read from)
+// is corrected, or every other reader would decode the file wrongly.
+void labelImplicitLittleEndian(DataSet* set) {
+    DataElement* syntax = set->find(0x0002, 0x0010);
+    if (syntax == nullptr) return;
+    static const char implicitUid[] = "1.2.840.10008.1.2";  // 17 characters and a NUL pad
+    if (syntax->value != nullptr && syntax->length == 18 && std::memcmp(syntax->value, implicitUid, 18) == 0) return;
+    auto* value = new (std::nothrow) uint8_t[18];
+    if (value == nullptr) return;
+    std::memcpy(value, implicitUid, 18);
+    if (syntax->ownsValue != 0) delete[] syntax->value;
+    syntax->value = value;
+    syntax->length = 18;
+    syntax->ownsValue = 1;
+}
+
 }  // namespace
 
 int AssociationService::addMetaHeader(DataSet* set) {
@@ -68,6 +85,7 @@ int AssociationService::saveFile(const char* path, int mode, DataSet* set) {
     FileStream stream;
     if (stream.openForWriting(path) == 0) return 0;
     if (mode != FileDataSetOnly) addMetaHeader(set);
+    if (mode == FileWithHeaderImplicit) labelImplicitLittleEndian(set);
     const int encoded = mode == FileWithHeaderExplicit ? writeWithSyntax(set, &stream, ExplicitLittleEndian)
                                                         : writeImplicitLittle(set, &stream);
     int written = 1;
@@ -95,9 +113,14 @@ ObjectDataSet* AssociationService::loadFile(const char* path, int* decodeResult)
     const long dataStart = std::memcmp(probe, "DICM", 4) == 0 ? headerSize : 0;
     // In explicit VR the sixth byte is the second VR letter; in implicit VR it
     // is the second byte of the first length, small for all but huge values.
+    // An explicit VR data set whose first group number starts with a zero
+    // byte (00 08 rather than 08 00) is big endian: a bare data set has no
+    // meta group to say so.
     const size_t probed = readAt(stream.file, dataStart, probe, 6);
-    const int32_t startCode =
-        (probed == 6 && static_cast<int8_t>(probe[5]) > 10) ? ExplicitLittleEndian : ImplicitLittleEndian;
+    int32_t startCode = ImplicitLittleEndian;
+    if (probed == 6 && static_cast<int8_t>(probe[5]) > 10) {
+        startCode = (probe[0] == 0 && probe[1] != 0) ? ExplicitBigEndian : ExplicitLittleEndian;
+    }
 
     ObjectDataSet* set = nullptr;
     if (std::fseek(stream.file, dataStart, SEEK_SET) == 0) {

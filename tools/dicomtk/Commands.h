@@ -17,9 +17,13 @@ int runConvert(const std::vector<std::string>& arguments, const std::string& pro
 int fail(const std::string& subject, const std::string& problem);
 
 // Loads a DICOM file, or prints why it cannot be used and returns null:
-// cannot open, not DICOM, or cannot be decoded completely (what was decoded
-// is still returned through partial when the caller wants to show it).
+// cannot open, not DICOM (nothing decodes), a transfer syntax the toolkit
+// does not read, or cannot be decoded completely. What was decoded is still
+// returned through partial when the caller wants to show it.
 ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, ObjectDataSet** partial = nullptr);
+
+// The Transfer Syntax UID (0002,0010) of the set, without padding, or "".
+std::string transferSyntaxOf(DataSet* set);
 
 // Whether the set's values are big endian: its Transfer Syntax UID names
 // explicit VR big endian.

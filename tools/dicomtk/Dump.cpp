@@ -119,8 +119,11 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex) {
         char header[48];
         char vr[3] = {'-', '-', 0};
         if (element->vr != 0) {
-            vr[0] = static_cast<char>(element->vr >> 8);
-            vr[1] = static_cast<char>(element->vr);
+            // Letters as the file had them; anything unprintable shows as '?'.
+            for (int index = 0; index < 2; ++index) {
+                const char letter = static_cast<char>(element->vr >> (index == 0 ? 8 : 0));
+                vr[index] = (letter >= 0x21 && letter <= 0x7E) ? letter : '?';
+            }
         }
         std::snprintf(header, sizeof header, "(%04X,%04X) %s %u", element->group, element->element, vr,
                       element->length);

@@ -10,19 +10,6 @@ int fail(const std::string& subject, const std::string& problem) {
     return 1;
 }
 
-namespace {
-
-bool hasDicomPrefix(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    char prefix[4] = {};
-    const bool found = std::fseek(file, 128, SEEK_SET) == 0 && std::fread(prefix, 1, 4, file) == 4 &&
-                       std::memcmp(prefix, "DICM", 4) == 0;
-    std::fclose(file);
-    return found;
-}
-
-}  // namespace
 
 ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, ObjectDataSet** partial) {
     if (partial != nullptr) *partial = nullptr;
@@ -34,12 +21,17 @@ ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, O
     }
     const bool empty = set->fillList.count() == 0;
     if (decoded == 1 && !empty) return set;
-    if (!hasDicomPrefix(path) || empty) {
+    if (empty) {
         fail(path, "not DICOM");
         delete set;
         return nullptr;
     }
-    fail(path, "cannot be decoded completely (damaged data, or an element of undefined length)");
+    const std::string syntax = transferSyntaxOf(set);
+    if (!syntax.empty() && findTransferSyntax(syntax.c_str()) == 0) {
+        fail(path, "transfer syntax " + syntax + " is not supported");
+    } else {
+        fail(path, "cannot be decoded completely (damaged data, or an element of undefined length)");
+    }
     if (partial != nullptr) {
         *partial = set;
     } else {
@@ -48,10 +40,12 @@ ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, O
     return nullptr;
 }
 
-bool holdsBigEndianValues(DataSet* set) {
+std::string transferSyntaxOf(DataSet* set) {
     const DataElement* syntax = set->find(0x0002, 0x0010);
-    if (syntax == nullptr || syntax->value == nullptr) return false;
+    if (syntax == nullptr || syntax->value == nullptr) return "";
     std::string uid(reinterpret_cast<const char*>(syntax->value), syntax->length);
     while (!uid.empty() && (uid.back() == '\0' || uid.back() == ' ')) uid.pop_back();
-    return findTransferSyntax(uid.c_str()) == ExplicitBigEndian;
+    return uid;
 }
+
+bool holdsBigEndianValues(DataSet* set) { return findTransferSyntax(transferSyntaxOf(set).c_str()) == ExplicitBigEndian; }

@@ -1,0 +1,794 @@
+#!/usr/bin/python3
+"""Interoperability checks of dicomtk against independent DICOM programs.
+
+The peers are Debian's DCMTK tools (dcmdump, dcmconv) and Debian's pydicom
+together with the sample files it ships. pydicom serves as the reference
+reader: its element parser walks each file and yields every top-level element
+with the length and the value bytes found in the file, without converting
+anything. dicomtk's `dump --hex` output is compared with that.
+
+Usage: interop.py SUBCOMMAND DICOMTK
+
+  samples    every pydicom sample in implicit VR little endian, explicit VR
+             little endian or explicit VR big endian (or a bare data set),
+             without elements of undefined length, loads with the same
+             top-level elements (tag, length, value bytes)
+  written    files saved by `dicomtk copy --mode 2|3` are read by dcmdump
+             and pydicom with the same elements as the source
+  dcmtk      files converted by dcmconv into the three byte encodings load in
+             dicomtk with the same elements as pydicom reads from them
+  undefined  what dicomtk does with the samples holding elements of undefined
+             length: a table; fails only on a crash, a sanitizer report, or
+             an early stop without a non-zero status and a one-line message
+
+Run it with Debian's interpreter (/usr/bin/python3), which has pydicom.
+Exit status: 0 all good, 1 a check failed, 2 usage error, 77 a peer is missing.
+
+Group length elements (gggg,0000) are left out of every comparison: the
+toolkit drops the ones it reads and computes its own when it writes.
+"""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import warnings
+
+SKIP = 77
+
+try:
+    import pydicom
+    from pydicom.dataelem import RawDataElement
+    from pydicom.filereader import data_element_generator, read_preamble
+except ImportError as error:  # pragma: no cover - depends on the machine
+    print(f"SKIP: pydicom is not importable by {sys.executable} ({error}); "
+          "install Debian's python3-pydicom and run /usr/bin/python3")
+    sys.exit(SKIP)
+
+UNDEFINED = 0xFFFFFFFF
+IMPLICIT_LE = "1.2.840.10008.1.2"
+EXPLICIT_LE = "1.2.840.10008.1.2.1"
+EXPLICIT_BE = "1.2.840.10008.1.2.2"
+# Transfer syntax -> (implicit VR, little endian)
+ENCODINGS = {
+    IMPLICIT_LE: (True, True),
+    EXPLICIT_LE: (False, True),
+    EXPLICIT_BE: (False, False),
+}
+ENCODING_NAMES = {
+    (True, True): "implicit VR little endian",
+    (False, True): "explicit VR little endian",
+    (False, False): "explicit VR big endian",
+    (True, False): "implicit VR big endian",
+}
+
+# Differences confirmed as accepted, as {(subcommand, case): reason}. A case
+# listed here is reported but does not fail the run.
+#
+# The toolkit encodes sequence items as implicit VR inside, whatever the
+# transfer syntax, and keeps a sequence of defined length from another
+# writer's explicit VR file as the raw bytes of its SQ element. Saved as
+# explicit VR (mode 3) those bytes stay valid; saved all implicit (mode 2)
+# they are explicit VR items inside an implicit VR file.
+FOREIGN_SEQUENCE = ("explicit VR sequence kept as raw bytes, now inside an implicit VR file "
+                    "(the toolkit's own item encoding)")
+KNOWN_DIFFERENCES = {
+    ("written", "CT_small.dcm --mode 2"): FOREIGN_SEQUENCE,
+    ("written", "test-SR.dcm --mode 2"): FOREIGN_SEQUENCE,
+}
+
+TIMEOUT = 120
+
+
+# --------------------------------------------------------------------------
+# Small helpers
+
+def tag_text(tag):
+    return f"({tag >> 16:04X},{tag & 0xFFFF:04X})"
+
+
+def hex_preview(value, limit=24):
+    text = value[:limit].hex().upper()
+    return text + ("..." if len(value) > limit else "")
+
+
+def is_group_length(tag):
+    return tag & 0xFFFF == 0
+
+
+def sample_folder():
+    return os.path.join(os.path.dirname(pydicom.__file__), "data", "test_files")
+
+
+def sample_name(path):
+    return os.path.relpath(path, sample_folder())
+
+
+def sample_path(name):
+    return os.path.join(sample_folder(), name)
+
+
+def stripped_uid(value):
+    return value.rstrip(b"\0 ").decode("ascii", "replace") if value is not None else None
+
+
+TIMED_OUT = -1000
+
+
+def run(command):
+    """Runs a program; returns (exit status, stdout bytes, stderr text)."""
+    try:
+        completed = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=TIMEOUT)
+    except subprocess.TimeoutExpired as expired:
+        return TIMED_OUT, expired.stdout or b"", (expired.stderr or b"").decode("utf-8", "replace")
+    return completed.returncode, completed.stdout, completed.stderr.decode("utf-8", "replace")
+
+
+SANITIZER_MARKS = ("Sanitizer", "runtime error:")
+
+
+def crash_problems(status, stderr):
+    """Problems that count as a crash whatever the file: a signal, a hang or a sanitizer report."""
+    problems = []
+    if status == TIMED_OUT:
+        problems.append(f"did not finish within {TIMEOUT} s")
+    elif status < 0:
+        problems.append(f"killed by signal {-status}")
+    for mark in SANITIZER_MARKS:
+        if mark in stderr:
+            problems.append(f"sanitizer report on stderr ({mark!r})")
+            break
+    return problems
+
+
+# --------------------------------------------------------------------------
+# The reference: pydicom's raw reading
+
+class Reference:
+    """A file as pydicom reads it: top-level elements raw, as in the file.
+
+    With encoding=(implicit VR, little endian) the data set is walked in that
+    encoding whatever (0002,0010) says or pydicom would guess.
+    """
+
+    def __init__(self, path, encoding=None):
+        self.path = path
+        self.forced = encoding
+        self.error = None
+        self.meta = []      # [(tag, length, value bytes)], file order
+        self.data = []
+        self.undefined = []  # tags of elements of undefined length
+        self.damaged = []    # tags whose value runs past the end of the file
+        self.transfer_syntax = None
+        self.has_meta = False
+        self.meta_implicit = False
+        self.implicit = True
+        self.little = True
+        self.positions = {}  # tag -> (value offset, length), for group lengths
+        self.warnings = []
+        self.dataset = None
+        self.vrs = {}        # tag -> VR as found in the file (explicit VR only)
+        self.order = []      # every top-level tag in file order
+        try:
+            self._read()
+        except Exception as error:  # pydicom's own failure is a finding to report
+            self.error = f"{type(error).__name__}: {error}"
+
+    def _read(self):
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            dataset = pydicom.dcmread(self.path, force=True, defer_size=None)
+        self.warnings = [str(item.message) for item in caught]
+        self.dataset = dataset
+        file_meta = getattr(dataset, "file_meta", None)
+        meta_dict = file_meta._dict if file_meta is not None else {}
+        self.has_meta = len(meta_dict) > 0
+        if file_meta is not None and 0x00020010 in meta_dict:
+            self.transfer_syntax = str(file_meta[0x00020010].value).rstrip("\0 ")
+        # How pydicom actually decoded each part: the flags of its raw elements
+        # (it may fall back to another encoding than the one announced).
+        meta_raw = [item for item in meta_dict.values() if isinstance(item, RawDataElement)]
+        if meta_raw:
+            self.meta_implicit = meta_raw[0].is_implicit_VR
+        data_raw = [item for item in dataset._dict.values() if isinstance(item, RawDataElement)]
+        if data_raw:
+            self.implicit, self.little = data_raw[0].is_implicit_VR, data_raw[0].is_little_endian
+        else:
+            self.implicit = getattr(dataset, "read_implicit_vr", True)
+            self.little = getattr(dataset, "read_little_endian", True)
+        if self.forced is not None:
+            self.implicit, self.little = self.forced
+        # Walk the file again with pydicom's element parser, positioned the way
+        # dcmread positions it, and keep every element exactly as found.
+        with open(self.path, "rb") as handle:
+            read_preamble(handle, True)
+            meta = list(data_element_generator(handle, self.meta_implicit, True,
+                                               stop_when=lambda tag, vr, length: tag.group != 2))
+            data = list(data_element_generator(handle, self.implicit, self.little))
+        if [item.tag for item in meta] != list(meta_dict.keys()):
+            raise RuntimeError("walking the meta group found other elements than dcmread")
+        if self.forced is None and [item.tag for item in data] != list(dataset._dict.keys()):
+            raise RuntimeError("walking the data set found other elements than dcmread")
+        for source, target in ((meta, self.meta), (data, self.data)):
+            for item in source:
+                tag = int(item.tag)
+                self.order.append(tag)
+                if not isinstance(item, RawDataElement) or item.length == UNDEFINED:
+                    self.undefined.append(tag)
+                    continue
+                value = bytes(item.value or b"")
+                if len(value) != item.length:
+                    self.damaged.append(tag)
+                target.append((tag, item.length, value))
+                if item.VR:
+                    self.vrs[tag] = item.VR
+                self.positions[tag] = (item.value_tell, item.length)
+        for tag, length, value in self.meta:
+            if tag == 0x00020010:
+                self.transfer_syntax = stripped_uid(value)  # exactly as in the file
+
+    def elements(self, with_group_lengths=False):
+        """{tag: (length, value)} of meta group and data set."""
+        return {tag: (length, value) for tag, length, value in self.meta + self.data
+                if with_group_lengths or not is_group_length(tag)}
+
+    def value(self, tag):
+        for item_tag, _, value in self.meta + self.data:
+            if item_tag == tag:
+                return value
+        return None
+
+    def count(self):
+        """Top-level elements pydicom found, group lengths left out."""
+        return len(self.elements()) + len([tag for tag in self.undefined if not is_group_length(tag)])
+
+
+# --------------------------------------------------------------------------
+# dicomtk's reading: `dump --hex`
+
+TOP_LINE = re.compile(r"^\(([0-9A-F]{4}),([0-9A-F]{4})\) (.{0,2}) (\d+)(?: ([0-9A-F]+))?$")
+
+
+class Dump:
+    def __init__(self, dicomtk, path):
+        self.status, out, self.stderr = run([dicomtk, "dump", "--hex", path])
+        self.stderr_lines = [line for line in self.stderr.splitlines() if line.strip()]
+        self.elements = {}   # tag -> (length, value bytes)
+        self.with_items = set()
+        self.crashes = crash_problems(self.status, self.stderr)
+        self.format_problems = []  # lines not in the documented form
+        order = []
+        last = None
+        for line in out.decode("latin-1").splitlines():
+            if line.startswith(" "):
+                if line.strip().startswith("item ") and last is not None:
+                    self.with_items.add(last)
+                continue
+            match = TOP_LINE.match(line)
+            if match is None:
+                self.format_problems.append(f"unreadable dump line: {line[:80]!r}")
+                continue
+            tag = int(match.group(1) + match.group(2), 16)
+            if len(match.group(3)) != 2:
+                self.format_problems.append(f"{tag_text(tag)} printed with a VR field of "
+                                            f"{len(match.group(3))} characters, not two")
+            length = int(match.group(4))
+            value = bytes.fromhex(match.group(5) or "")
+            if tag in self.elements:
+                self.format_problems.append(f"{tag_text(tag)} printed twice")
+            self.elements[tag] = (length, value)
+            order.append(tag)
+            last = tag
+        if order != sorted(order):
+            self.format_problems.append("elements not printed in tag order")
+
+    @property
+    def problems(self):
+        return self.crashes + self.format_problems
+
+    def compared(self):
+        return {tag: item for tag, item in self.elements.items() if not is_group_length(tag)}
+
+    def message_problems(self):
+        """A failed load must end with a non-zero status and one 'dicomtk:' line."""
+        if self.status <= 0:
+            return []
+        if len(self.stderr_lines) != 1 or not self.stderr_lines[0].startswith("dicomtk: "):
+            return [f"non-zero status {self.status} without a one-line message: {self.stderr_lines[:3]}"]
+        return []
+
+
+def element_differences(expected, got, limit=8):
+    """Differences between two {tag: (length, value)} maps, described for a reader."""
+    if expected and not got:
+        return [f"dicomtk printed no elements; pydicom finds {len(expected)}"]
+    lines = []
+    for tag in sorted(set(expected) | set(got)):
+        if tag not in got:
+            length, value = expected[tag]
+            lines.append(f"{tag_text(tag)} missing in dicomtk (pydicom: length {length}, {hex_preview(value)})")
+        elif tag not in expected:
+            length, value = got[tag]
+            lines.append(f"{tag_text(tag)} only in dicomtk (length {length}, {hex_preview(value)})")
+        elif expected[tag] != got[tag]:
+            (want_length, want), (got_length, have) = expected[tag], got[tag]
+            if want_length != got_length:
+                lines.append(f"{tag_text(tag)} length: pydicom {want_length}, dicomtk {got_length}")
+            else:
+                first = next((index for index, (a, b) in enumerate(zip(want, have)) if a != b), min(len(want), len(have)))
+                lines.append(f"{tag_text(tag)} value differs from byte {first}: pydicom {hex_preview(want[first:])}, "
+                             f"dicomtk {hex_preview(have[first:])}")
+    if len(lines) > limit:
+        lines = lines[:limit] + [f"... and {len(lines) - limit} more"]
+    return lines
+
+
+def load_check(dicomtk, path, reference):
+    """Compares dicomtk's reading of one file with pydicom's; returns problems."""
+    dump = Dump(dicomtk, path)
+    problems = list(dump.problems)
+    expected = reference.elements()
+    got = dump.compared()
+    for tag in dump.with_items:
+        if tag in got:
+            problems.append(f"{tag_text(tag)} was split into items; its value bytes are not printed")
+    if reference.damaged:
+        # The file ends inside an element: dicomtk must say so, and what it
+        # printed must be what comes before (the damaged element at most as
+        # a prefix of what is there).
+        damaged = ", ".join(tag_text(tag) for tag in reference.damaged)
+        if dump.status == 0:
+            problems.append(f"exit status 0 although pydicom finds {damaged} running past the end of the file")
+        problems += dump.message_problems()
+        in_file = reference.elements(with_group_lengths=True)
+        for tag in reference.damaged:
+            expected.pop(tag, None)
+            if tag in got:
+                length, value = got.pop(tag)
+                if not in_file[tag][1].startswith(value):
+                    problems.append(f"{tag_text(tag)} printed with bytes that are not in the file")
+    else:
+        if dump.status != 0:
+            problems.append(f"exit status {dump.status}: {' / '.join(dump.stderr_lines[:2])}")
+        elif dump.stderr_lines:
+            problems.append(f"messages on stderr: {dump.stderr_lines[:2]}")
+    problems += element_differences(expected, got)
+    return problems, dump
+
+
+def encoding_of(reference):
+    return (reference.implicit, reference.little)
+
+
+# --------------------------------------------------------------------------
+# samples
+
+def sample_files():
+    """Every file of pydicom's sample folder that is DICOM to pydicom."""
+    found = []
+    for folder, _, names in os.walk(sample_folder()):
+        for name in sorted(names):
+            path = os.path.join(folder, name)
+            try:
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    pydicom.dcmread(path, stop_before_pixels=True)
+                found.append(path)
+            except Exception:
+                # Without preamble and "DICM" only a .dcm name says it is meant
+                # as DICOM; pydicom then reads it with force=True.
+                if name.endswith(".dcm"):
+                    found.append(path)
+    return sorted(found, key=sample_name)
+
+
+def eligibility(reference):
+    """None when the file is comparable, else why not."""
+    if reference.has_meta:
+        if reference.transfer_syntax is None:
+            return "meta group without (0002,0010)"
+        if reference.transfer_syntax not in ENCODINGS:
+            return f"transfer syntax {reference.transfer_syntax}"
+    if reference.error:
+        return f"pydicom cannot read it ({reference.error})"
+    if reference.undefined:
+        return "undefined length: " + " ".join(tag_text(tag) for tag in reference.undefined[:3]) + \
+            (" ..." if len(reference.undefined) > 3 else "")
+    return None
+
+
+def report_case(subcommand, case, problems, failures, notes=(), detail=""):
+    """Prints one case; a case with problems fails unless KNOWN_DIFFERENCES lists it."""
+    known = KNOWN_DIFFERENCES.get((subcommand, case))
+    label = f"{case} [{detail}]" if detail else case
+    if problems and known is None:
+        failures.append(case)
+        print(f"DIFF {label}")
+    elif problems:
+        print(f"KNOWN {label} ({known})")
+    else:
+        print(f"OK   {label}")
+    for line in problems:
+        print(f"       {line}")
+    for line in notes:
+        print(f"       note: {line}")
+
+
+def command_samples(dicomtk):
+    failures, skipped, compared = [], [], 0
+    for path in sample_files():
+        name = sample_name(path)
+        reference = Reference(path)
+        reason = eligibility(reference)
+        if reason:
+            skipped.append((name, reason))
+            continue
+        compared += 1
+        problems, _ = load_check(dicomtk, path, reference)
+        encoding = ENCODING_NAMES[encoding_of(reference)]
+        form = "" if reference.has_meta else ", no meta group"
+        notes = [f"pydicom finds {', '.join(tag_text(tag) for tag in reference.damaged)} cut short by the end of the file"] \
+            if reference.damaged else []
+        report_case("samples", name, problems, failures, notes,
+                    detail=f"{encoding}{form}, {len(reference.elements())} elements")
+    print()
+    print(f"skipped {len(skipped)} files:")
+    for name, reason in skipped:
+        print(f"  {name}: {reason}")
+    print()
+    print(f"samples: {compared} files compared, {compared - len(failures)} agree, {len(failures)} differ, "
+          f"{len(skipped)} skipped (reasons above)")
+    return 1 if failures else 0
+
+
+# --------------------------------------------------------------------------
+# written: files saved by dicomtk, read by dcmdump and pydicom
+
+WRITTEN_SOURCES = [
+    "CT_small.dcm",            # explicit VR little endian
+    "MR_small.dcm",            # explicit VR little endian
+    "MR_small_implicit.dcm",   # implicit VR little endian
+    "MR_small_bigendian.dcm",  # explicit VR big endian
+    "test-SR.dcm",             # explicit VR little endian, sequences of defined length
+    "rtplan.dcm",              # implicit VR little endian, nested sequences
+    "ExplVR_LitEndNoMeta.dcm",  # bare data set: the toolkit adds a meta group
+]
+
+ADDED_META = {
+    0x00020001: b"\x00\x01",
+    0x00020010: b"1.2.840.10008.1.2\0",
+    0x00020012: b"none yet",
+    0x00020013: b"0.1AlphaTEVAR ",
+    0x00020016: b"none" + b" " * 12,
+}
+
+
+DCMDUMP_LINE = re.compile(r"^\(([0-9a-f]{4}),([0-9a-f]{4})\) (\S\S) .*#\s*(\d+|u/l),[^#]*$")
+
+
+def dcmdump_elements(text):
+    """Top-level (tag -> length) as dcmdump prints them; nested lines are indented."""
+    found = {}
+    for line in text.splitlines():
+        match = DCMDUMP_LINE.match(line)
+        # (fffe,e0dd) lines are dcmdump's own markers of where a sequence ends.
+        if match and match.group(4) != "u/l" and match.group(1) != "fffe":
+            found[int(match.group(1) + match.group(2), 16)] = int(match.group(4))
+    return found
+
+
+def group_length_problems(reference):
+    """Each (gggg,0000) must count the bytes of the rest of its group exactly."""
+    problems = []
+    byte_order = "little" if reference.little else "big"
+    for tag, length, value in reference.meta + reference.data:
+        if not is_group_length(tag):
+            continue
+        order = "little" if tag >> 16 == 2 else byte_order
+        if length != 4:
+            problems.append(f"{tag_text(tag)} has length {length}")
+            continue
+        stated = int.from_bytes(value, order)
+        members = [other for other in reference.positions if other >> 16 == tag >> 16 and other != tag]
+        if not members:
+            problems.append(f"{tag_text(tag)} heads an empty group")
+            continue
+        start = reference.positions[tag][0] + 4
+        last = max(members, key=lambda other: reference.positions[other][0])
+        actual = reference.positions[last][0] + reference.positions[last][1] - start
+        if stated != actual:
+            problems.append(f"{tag_text(tag)} says {stated} bytes, the group has {actual}")
+    return problems
+
+
+def command_written(dicomtk):
+    if shutil.which("dcmdump") is None:
+        print("SKIP: dcmdump (Debian package dcmtk) is not installed")
+        return SKIP
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-written-") as folder:
+        for name in WRITTEN_SOURCES:
+            source_path = sample_path(name)
+            source = Reference(source_path)
+            if source.error or source.undefined or source.damaged:
+                failures.append(name)
+                print(f"DIFF {name}: source not usable ({source.error or 'undefined length or damaged'})")
+                continue
+            detail = "source in " + ENCODING_NAMES[encoding_of(source)] + ("" if source.has_meta else ", no meta group")
+            for mode in (2, 3):
+                case = f"{name} --mode {mode}"
+                problems, notes = [], []
+                output = os.path.join(folder, f"mode{mode}-{os.path.basename(name)}")
+                status, _, stderr = run([dicomtk, "copy", "--mode", str(mode), source_path, output])
+                problems += crash_problems(status, stderr)
+                if status != 0 or not os.path.exists(output):
+                    problems.append(f"copy failed with status {status}: {stderr.strip()}")
+                    report_case("written", case, problems, failures, detail=detail)
+                    continue
+                problems += written_file_problems(mode, source, output, notes)
+                report_case("written", case, problems, failures, notes, detail=detail)
+    print()
+    print(f"written: {2 * len(WRITTEN_SOURCES)} files written and read back, "
+          f"{len(failures)} with problems")
+    return 1 if failures else 0
+
+
+def written_file_problems(mode, source, output, notes):
+    problems = []
+    with open(output, "rb") as handle:
+        head = handle.read(132)
+    if head[:128] != bytes(128) or head[128:132] != b"DICM":
+        problems.append("no 128-byte zero preamble followed by DICM")
+
+    # pydicom, as any reader would: trusting (0002,0010), guessing where it must.
+    written = Reference(output)
+    if written.error:
+        problems.append(f"pydicom cannot read it: {written.error}")
+        return problems
+    for message in sorted(set(written.warnings)):
+        notes.append(f"pydicom warning: {message}")
+
+    # DCMTK
+    status, out, stderr = run(["dcmdump", output])
+    text = out.decode("latin-1") + stderr
+    errors = [line for line in text.splitlines() if line.startswith("E:")]
+    warnings_seen = [line for line in text.splitlines() if line.startswith("W:")]
+    notes += [f"dcmdump {line}" for line in warnings_seen[:6]]
+    if len(warnings_seen) > 6:
+        notes.append(f"dcmdump: {len(warnings_seen) - 6} more warnings")
+    if status != 0 or errors:
+        problems.append(f"dcmdump status {status}: " + (" / ".join(errors[:2]) or stderr.strip()[:200]))
+    else:
+        # DCMTK sees the same top-level elements with the same lengths.
+        seen = {tag: length for tag, length in dcmdump_elements(out.decode("latin-1")).items()
+                if not is_group_length(tag)}
+        expected = {tag: length for tag, (length, _) in written.elements().items()}
+        if seen != expected:
+            missing = sorted(set(expected) - set(seen))
+            extra = sorted(set(seen) - set(expected))
+            unequal = sorted(tag for tag in set(seen) & set(expected) if seen[tag] != expected[tag])
+            problems.append("dcmdump lists other elements than pydicom: "
+                            f"missing {[tag_text(t) for t in missing[:4]]}, extra {[tag_text(t) for t in extra[:4]]}, "
+                            f"other length {[tag_text(t) for t in unequal[:4]]}")
+
+    # Layout: mode 2 all implicit VR little endian; mode 3 the meta group in
+    # explicit VR little endian and the data set as (0002,0010) names.
+    if mode == 2 and not written.meta_implicit:
+        problems.append("meta group not in implicit VR")
+    if mode == 3 and written.meta_implicit:
+        problems.append("meta group not in explicit VR")
+    named = written.transfer_syntax
+    if named not in ENCODINGS:
+        problems.append(f"(0002,0010) names {named!r}")
+        return problems
+    written_as = (True, True) if mode == 2 else ENCODINGS[named]
+    if ENCODINGS[named] != written_as:
+        problems.append(f"(0002,0010) names {named} ({ENCODING_NAMES[ENCODINGS[named]]}) while the data set "
+                        f"is written in {ENCODING_NAMES[written_as]}; pydicom, following it, "
+                        f"{'misreads the data set' if written.damaged or written.undefined else 'has to guess'}")
+    elif encoding_of(written) != written_as:
+        problems.append(f"pydicom reads the data set as {ENCODING_NAMES[encoding_of(written)]}")
+
+    # The content, walked in the encoding the toolkit wrote it in: the same
+    # elements as the source with unchanged value bytes.
+    content = Reference(output, encoding=written_as)
+    if content.error or content.damaged or content.undefined:
+        problems.append(f"the data set does not walk as {ENCODING_NAMES[written_as]}: "
+                        f"{content.error or 'elements cut short or of undefined length'}")
+        return problems
+    want = {tag: item for tag, item in source.elements().items() if tag >> 16 != 2}
+    have = {tag: item for tag, item in content.elements().items() if tag >> 16 != 2}
+    problems += [line.replace("dicomtk", "written file") for line in element_differences(want, have)]
+
+    # The meta group: the source's, or the one the toolkit adds.
+    have_meta = {tag: item for tag, item in content.elements().items() if tag >> 16 == 2}
+    if source.has_meta:
+        want_meta = {tag: item for tag, item in source.elements().items() if tag >> 16 == 2}
+        if mode == 2:
+            # A file written all in implicit VR little endian says so.
+            want_meta[0x00020010] = (18, b"1.2.840.10008.1.2\0")
+    else:
+        want_meta = {tag: (len(value), value) for tag, value in ADDED_META.items()}
+        for copied, original in ((0x00020002, 0x00080016), (0x00020003, 0x00080018)):
+            if source.value(original) is not None:
+                want_meta[copied] = (len(source.value(original)), source.value(original))
+    problems += [line.replace("dicomtk", "written file").replace("pydicom", "expected")
+                 for line in element_differences(want_meta, have_meta)]
+
+    problems += group_length_problems(content)
+
+    # Values never change byte order: a big-endian source's numbers stay
+    # big-endian bytes when the data set is written little endian.
+    if not source.little and written_as[1]:
+        changed = numbers_in_other_byte_order(source)
+        if changed:
+            notes.append(f"{len(changed)} numeric elements keep their big-endian value bytes in a little-endian "
+                         f"data set (the toolkit never converts values), so a reader sees other numbers, "
+                         f"e.g. {'; '.join(changed[:2])}")
+    return problems
+
+
+NUMBER_FORMATS = {"US": "H", "SS": "h", "UL": "I", "SL": "i", "FL": "f", "FD": "d", "OW": "H", "AT": "H"}
+
+
+def numbers_in_other_byte_order(source):
+    """Numeric elements of a big-endian source whose first number reads otherwise in little endian."""
+    changed = []
+    for tag, length, value in source.data:
+        code = NUMBER_FORMATS.get(source.vrs.get(tag))
+        if code is None or is_group_length(tag) or length < struct.calcsize(code):
+            continue
+        size = struct.calcsize(code)
+        big = struct.unpack(">" + code, value[:size])[0]
+        little = struct.unpack("<" + code, value[:size])[0]
+        if value[:size] != value[:size][::-1]:
+            changed.append(f"{tag_text(tag)} {source.vrs[tag]} {big} read as {little}")
+    return changed
+
+
+# --------------------------------------------------------------------------
+# dcmtk: files converted by dcmconv, loaded by dicomtk
+
+DCMTK_SOURCES = [
+    "CT_small.dcm",
+    "MR_small_bigendian.dcm",
+    "test-SR.dcm",
+    "rtplan.dcm",
+    "reportsi.dcm",      # sequences of undefined length in the source
+    "waveform_ecg.dcm",  # sequences of undefined length in the source
+]
+DCMCONV_SYNTAXES = [("+ti", IMPLICIT_LE), ("+te", EXPLICIT_LE), ("+tb", EXPLICIT_BE)]
+# Sources also written as bare data sets (dcmconv -F: no preamble, no meta
+# group), where the loader has to find the encoding by itself.
+BARE_SOURCES = ["CT_small.dcm", "rtplan.dcm"]
+
+
+def dcmconv_cases():
+    for name in DCMTK_SOURCES:
+        for option, syntax in DCMCONV_SYNTAXES:
+            yield name, [option, "+e"], syntax, True
+    for name in BARE_SOURCES:
+        for option, syntax in DCMCONV_SYNTAXES:
+            yield name, [option, "+e", "-F"], syntax, False
+
+
+def command_dcmtk(dicomtk):
+    if shutil.which("dcmconv") is None:
+        print("SKIP: dcmconv (Debian package dcmtk) is not installed")
+        return SKIP
+    failures, skipped, compared = [], [], 0
+    with tempfile.TemporaryDirectory(prefix="dicomtk-dcmtk-") as folder:
+        for number, (name, options, syntax, with_meta) in enumerate(dcmconv_cases()):
+            case = f"{name} dcmconv {' '.join(options)}"
+            output = os.path.join(folder, f"{number}-{os.path.basename(name)}")
+            # +e: sequences and items with explicit lengths, so that more of
+            # the content is comparable.
+            status, _, stderr = run(["dcmconv"] + options + [sample_path(name), output])
+            if status != 0:
+                failures.append(case)
+                print(f"DIFF {case}: dcmconv failed with status {status}: {stderr.strip()[:200]}")
+                continue
+            reference = Reference(output)
+            reason = eligibility(reference)
+            if reason is None and reference.has_meta != with_meta:
+                reason = "dcmconv wrote " + ("a" if reference.has_meta else "no") + " meta group"
+            if reason is None and reference.has_meta and reference.transfer_syntax != syntax:
+                reason = f"dcmconv wrote {reference.transfer_syntax}"
+            if reason is None and encoding_of(reference) != ENCODINGS[syntax]:
+                reason = f"pydicom reads it as {ENCODING_NAMES[encoding_of(reference)]}"
+            if reason:
+                skipped.append((case, reason))
+                continue
+            compared += 1
+            problems, _ = load_check(dicomtk, output, reference)
+            form = ENCODING_NAMES[ENCODINGS[syntax]] + ("" if with_meta else ", bare data set")
+            report_case("dcmtk", case, problems, failures, detail=f"{form}, {len(reference.elements())} elements")
+    print()
+    if skipped:
+        print(f"skipped {len(skipped)} conversions:")
+        for case, reason in skipped:
+            print(f"  {case}: {reason}")
+        print()
+    print(f"dcmtk: {compared} converted files compared, {len(failures)} differ, {len(skipped)} skipped")
+    return 1 if failures else 0
+
+
+# --------------------------------------------------------------------------
+# undefined: samples holding elements of undefined length
+
+def command_undefined(dicomtk):
+    rows, failures = [], []
+    for path in sample_files():
+        reference = Reference(path)
+        if reference.error or not reference.undefined:
+            continue
+        name = sample_name(path)
+        dump = Dump(dicomtk, path)
+        # What fails this check: a crash, or an early stop that does not end
+        # with a non-zero status and one message line.
+        problems = dump.crashes + dump.message_problems()
+        notes = list(dump.format_problems)
+        expected = reference.elements()
+        printed = dump.compared()
+        agree = sum(1 for tag, item in printed.items() if expected.get(tag) == item)
+        differing = [tag for tag, item in printed.items() if tag in expected and expected[tag] != item]
+        if dump.status == 0 and (len(printed) != reference.count() or differing):
+            problems.append("exit status 0 although not every element was read as pydicom reads it")
+        if differing:
+            notes.append("printed with other values than pydicom reads: "
+                         + " ".join(tag_text(tag) for tag in differing[:6]))
+        stop = next((tag for tag in reference.order if not is_group_length(tag) and tag not in printed), None)
+        message = dump.stderr_lines[0].replace(path, "FILE") if dump.stderr_lines else ""
+        syntax = reference.transfer_syntax or ("(none in meta group)" if reference.has_meta else "(no meta group)")
+        rows.append((name, syntax, tag_text(reference.undefined[0]), tag_text(stop) if stop is not None else "-",
+                     dump.status, len(printed), reference.count(), agree, message))
+        if problems:
+            failures.append(name)
+            print(f"PROBLEM {name}")
+        elif notes:
+            print(f"NOTE {name}")
+        for line in problems:
+            print(f"       {line}")
+        for line in notes:
+            print(f"       note: {line}")
+    print()
+    header = ("file", "transfer syntax", "first undefined", "first not printed", "status", "printed", "pydicom",
+              "agree", "stderr")
+    widths = [max(len(str(row[index])) for row in rows + [header]) for index in range(len(header) - 1)]
+    print("  ".join(str(cell).ljust(width) for cell, width in zip(header, widths)) + "  " + header[-1])
+    for row in rows:
+        print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)) + "  " + row[-1])
+    print()
+    print("first undefined: first top-level element of undefined length; first not printed: first element, in "
+          "file order, that dicomtk did not print; printed: top-level elements dicomtk printed; pydicom: "
+          "top-level elements pydicom finds; agree: printed with the same length and value bytes as pydicom "
+          "(group lengths left out everywhere)")
+    print(f"undefined: {len(rows)} files with elements of undefined length, {len(failures)} with problems")
+    return 1 if failures else 0
+
+
+COMMANDS = {
+    "samples": command_samples,
+    "written": command_written,
+    "dcmtk": command_dcmtk,
+    "undefined": command_undefined,
+}
+
+
+def main(arguments):
+    if len(arguments) != 2 or arguments[0] not in COMMANDS:
+        print(__doc__)
+        return 2
+    dicomtk = arguments[1]
+    if not os.access(dicomtk, os.X_OK):
+        print(f"dicomtk not found at {dicomtk}")
+        return 2
+    print(f"pydicom {pydicom.__version__} from {os.path.dirname(pydicom.__file__)}; samples in {sample_folder()}")
+    return COMMANDS[arguments[0]](dicomtk)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
