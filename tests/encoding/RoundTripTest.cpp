@@ -15,9 +15,9 @@ using datasets::textElement;
 namespace {
 
 // A data set with text, numbers, OB and OW values, a value longer than a
-// 16-bit length, an odd length, and a sequence whose item holds another
-// sequence. asDecoded gives the set as a decoder returns it: the odd length
-// comes back even, with its pad byte.
+// 16-bit length, an odd length, and sequences nested three items deep, with
+// elements after each sequence at every level. asDecoded gives the set as a
+// decoder returns it: the odd length comes back even, with its pad byte.
 DataSet* sampleSet(bool asDecoded) {
     auto* set = new DataSet();
     set->addElement(textElement(0x0008, 0x0060, "MR", vrCode('C', 'S')));
@@ -41,6 +41,11 @@ DataSet* sampleSet(bool asDecoded) {
     item->addElement(bytesElement(0x0008, 0x1140, {}));
     auto* inner = new DataSet();
     inner->addElement(textElement(0x0008, 0x1155, "1.2.3.4.5.6"));
+    inner->addElement(bytesElement(0x0040, 0xA730, {}, vrCode('S', 'Q')));
+    auto* innermost = new DataSet();
+    innermost->addElement(textElement(0x0040, 0xA160, "THIRD LEVEL"));
+    inner->addItem(innermost);
+    inner->addElement(textElement(0x0040, 0xA744, "TEXT"));  // after the nested sequence
     item->addItem(inner);
     set->addItem(item);
     auto* second = new DataSet();

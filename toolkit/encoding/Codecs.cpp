@@ -191,6 +191,7 @@ private:
         auto* item = new (std::nothrow) DataSet();
         if (item == nullptr) return 0;
         const int32_t enclosingBound = service_.itemBytesLeft;
+        const uint32_t availableBefore = stream_.availableCount();
         int result;
         if (length == undefinedLength) {
             // Read in little endian up to the item delimitation, with no bound
@@ -213,12 +214,16 @@ private:
             return 0;
         }
         service_.itemBytesLeft = enclosingBound;
-        const int32_t itemSize = item->encodedLength;
+        // The enclosing item's bound loses the bytes this item took: its
+        // header and everything read for it, a delimitation included. (The
+        // item's encodedLength would count 12 bytes for each item nested in
+        // it, where 8 were read.)
+        const uint32_t itemBytes = availableBefore - stream_.availableCount() + 8u;
         if (target->addItem(item) == 0) {
             delete item;
             return 0;
         }
-        counted = subtract(static_cast<uint32_t>(itemSize) + (length == undefinedLength ? 16u : 8u));
+        counted = subtract(itemBytes);
         return 1;
     }
 
