@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "../support/Damage.h"
 #include "../support/ScriptedStream.h"
 #include "network/PDataPdu.h"
 
@@ -203,4 +204,25 @@ TEST(PdvBuffer, PushMovesTheFirstPendingBytes) {
     EXPECT_EQ(buffer.push(&peer, 10), 1);
     EXPECT_EQ(peer.output, std::vector<uint8_t>(data.begin(), data.begin() + 10));
     EXPECT_EQ(buffer.pendingCount(), 20u);
+}
+
+TEST(PDataPdu, DamagedPdusNeverBreakTheReader) {
+    // Two PDVs in one PDU, damaged at random; the reader consumes the PDU's
+    // PDVs until it completes a message, runs out, or refuses the PDU.
+    const std::vector<uint8_t> pdu = {
+        0x00, 0x00, 0x00, 0x00, 0x1C,                          // reserved, PDU length 28
+        0x00, 0x00, 0x00, 0x08, 0x01, 0x01, 1, 2, 3, 4, 5, 6,  // PDV: command, 6 bytes
+        0x00, 0x00, 0x00, 0x08, 0x01, 0x02, 7, 8, 9, 10, 11, 12,  // PDV: data set, last
+    };
+    std::mt19937 random(77);
+    for (int round = 0; round < 3000; ++round) {
+        const std::vector<uint8_t> input = damaged(pdu, random);
+        ScriptedStream stream(input);
+        stream.setReadOrder(2);
+        PDataPdu reader;
+        for (int call = 0; call < 4; ++call) {
+            if (reader.readBody(&stream) == 0 || reader.pduLength == 0) break;
+        }
+        EXPECT_LE(reader.buffer()->availableCount(), input.size());
+    }
 }
