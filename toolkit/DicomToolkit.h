@@ -9,4 +9,15 @@
 #include "model/DataElement.h"
 #include "model/DataSet.h"
 
+#include "stream/ByteStream.h"
+#include "stream/SocketStream.h"
+#include "stream/FileStream.h"
+
+#include "encoding/ByteOrder.h"
+#include "encoding/TransferSyntax.h"
+
+#include "network/PdvBuffer.h"
+#include "network/PDataPdu.h"
+#include "network/AssociationService.h"
+
 #endif

@@ -38,6 +38,18 @@ int main(int argc, char** argv) {
     delete copy;
     if (drained != 5) return 2;  // two group lengths and three elements
 
+    // A DICOM file written and read back through the association service.
+    AssociationService service;
+    DataSet* saved = copyDataSet(nullptr, &image);
+    const int written = service.saveFile("consumer.dcm", FileWithHeaderExplicit, saved);
+    delete saved;
+    ObjectDataSet* loaded = service.loadFile("consumer.dcm");
+    if (written != 1 || loaded == nullptr || loaded->findU16(0x0028, 0x0101) != 12 ||
+        loaded->find(0x0002, 0x0010) == nullptr) {
+        return 6;
+    }
+    delete loaded;
+
     if (argc > 1) {
         for (const char* name : {"liblumenar.so", "liblumenar_interactive.so", "libtonewell.so"}) {
             const std::string path = std::string(argv[1]) + "/" + name;
