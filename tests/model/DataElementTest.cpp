@@ -4,15 +4,13 @@
 #include <string>
 
 #include "model/DataElement.h"
+#include "../support/DataSetText.h"
 #include "model/DataSet.h"
 
-namespace {
+using datasets::textElement;
+using datasets::u16Element;
 
-DataElement* textElement(uint16_t group, uint16_t element, const std::string& text) {
-    auto* made = new DataElement(group, element, static_cast<uint32_t>(text.size()), 1);
-    std::memcpy(made->value, text.data(), text.size());
-    return made;
-}
+namespace {
 
 std::string valueText(const DataElement* element) {
     return std::string(reinterpret_cast<const char*>(element->value), element->length);

@@ -6,22 +6,13 @@
 #include <utility>
 #include <vector>
 
+#include "../support/DataSetText.h"
 #include "model/DataSet.h"
 
+using datasets::textElement;
+using datasets::u16Element;
+
 namespace {
-
-DataElement* textElement(uint16_t group, uint16_t element, const std::string& text) {
-    auto* made = new DataElement(group, element, static_cast<uint32_t>(text.size()), 1);
-    std::memcpy(made->value, text.data(), text.size());
-    return made;
-}
-
-DataElement* u16Element(uint16_t group, uint16_t element, uint16_t number) {
-    auto* made = new DataElement(group, element, 2, 1);
-    made->value[0] = static_cast<uint8_t>(number);
-    made->value[1] = static_cast<uint8_t>(number >> 8);
-    return made;
-}
 
 uint32_t u32Value(const DataElement* element) {
     return element->value[0] | element->value[1] << 8 | element->value[2] << 16 |

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/DataSetText.h"
 #include "model/DataSet.h"
 
 // Pixel elements and image data sets as the viewer hands them to Convert.
@@ -27,18 +28,11 @@ inline DataElement* pixels8(const std::vector<uint8_t>& samples) {
     return element;
 }
 
-inline DataElement* u16Element(uint16_t group, uint16_t element, uint16_t number) {
-    auto* made = new DataElement(group, element, 2, 1);
-    made->value[0] = static_cast<uint8_t>(number);
-    made->value[1] = static_cast<uint8_t>(number >> 8);
-    return made;
-}
-
 // A data set with Bits Allocated and Bits Stored; 0 leaves an attribute out.
 inline DataSet* imageSet(uint16_t bitsAllocated, uint16_t bitsStored) {
     auto* set = new DataSet();
-    if (bitsAllocated != 0) set->addElement(u16Element(0x0028, 0x0100, bitsAllocated));
-    if (bitsStored != 0) set->addElement(u16Element(0x0028, 0x0101, bitsStored));
+    if (bitsAllocated != 0) set->addElement(datasets::u16Element(0x0028, 0x0100, bitsAllocated));
+    if (bitsStored != 0) set->addElement(datasets::u16Element(0x0028, 0x0101, bitsStored));
     return set;
 }
 

@@ -22,6 +22,11 @@ inline DataElement* textElement(uint16_t group, uint16_t element, const std::str
     return bytesElement(group, element, std::vector<uint8_t>(text.begin(), text.end()), vr);
 }
 
+// A 16-bit number, little endian.
+inline DataElement* u16Element(uint16_t group, uint16_t element, uint16_t number, uint16_t vr = 0) {
+    return bytesElement(group, element, {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8)}, vr);
+}
+
 // Drains the set and renders one line per element, "(gggg,eeee) length hexbytes",
 // with the elements of items indented under their element. Group length
 // elements are left out unless withGroupLengths is set.

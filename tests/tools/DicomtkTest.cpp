@@ -13,6 +13,7 @@
 
 using datasets::bytesElement;
 using datasets::textElement;
+using datasets::u16Element;
 
 namespace {
 
@@ -35,21 +36,16 @@ ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::stri
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text("stdout.txt"), text("stderr.txt")};
 }
 
-DataElement* u16(uint16_t group, uint16_t element, uint16_t value) {
-    return bytesElement(group, element, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)},
-                        vrCode('U', 'S'));
-}
-
 // A small 16-bit image: 4 rows x 6 columns, pixel data of pixelBytes bytes.
 void writeImage(const std::string& path, size_t pixelBytes, bool withPixels = true) {
     AssociationService service;
     DataSet set;
     set.addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2", vrCode('U', 'I')));
     set.addElement(textElement(0x0010, 0x0010, "DOE^JANE", vrCode('P', 'N')));
-    set.addElement(u16(0x0028, 0x0010, 4));
-    set.addElement(u16(0x0028, 0x0011, 6));
-    set.addElement(u16(0x0028, 0x0100, 16));
-    set.addElement(u16(0x0028, 0x0101, 12));
+    set.addElement(u16Element(0x0028, 0x0010, 4, vrCode('U', 'S')));
+    set.addElement(u16Element(0x0028, 0x0011, 6, vrCode('U', 'S')));
+    set.addElement(u16Element(0x0028, 0x0100, 16, vrCode('U', 'S')));
+    set.addElement(u16Element(0x0028, 0x0101, 12, vrCode('U', 'S')));
     if (withPixels) {
         std::vector<uint8_t> pixels(pixelBytes);
         for (size_t index = 0; index + 1 < pixels.size(); index += 2) pixels[index + 1] = 0x08;  // 0x0800
