@@ -45,7 +45,7 @@ protected:
         return raster;
     }
 
-    std::string log() { return readFile("lumenar.tmp"); }
+    std::string log() { return readText("lumenar.tmp"); }
 
     static std::string logFor(int shift, int mode) {
         return "Convert Optimimal Bit Shift = " + std::to_string(shift) + "\nMode = " + std::to_string(mode) + "\n";

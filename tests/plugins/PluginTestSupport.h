@@ -4,42 +4,36 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
+#include <memory>
 #include <string>
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
+
+#include "../support/TemporaryFiles.h"
 
 // Runs a test in a fresh temporary working directory, where lumenar writes
 // its log, and returns to the previous directory afterwards.
 class TemporaryDirectoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/plugin-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
-        char previous[4096];
-        ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-        previousDirectory = previous;
-        ASSERT_EQ(chdir(directory.c_str()), 0);
+        directory.reset(new TemporaryDirectory());
+        ASSERT_FALSE(directory->path().empty());
+        previousDirectory = std::filesystem::current_path();
+        std::filesystem::current_path(directory->path());
     }
     void TearDown() override {
-        ASSERT_EQ(chdir(previousDirectory.c_str()), 0);
-        std::string command = "rm -rf '" + directory + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::filesystem::current_path(previousDirectory);
+        directory.reset();
     }
 
-    static std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
+    static std::string readText(const std::string& path) {
+        const std::vector<uint8_t> bytes = readFile(path);
+        return std::string(bytes.begin(), bytes.end());
     }
 
-    std::string directory;
-    std::string previousDirectory;
+    std::unique_ptr<TemporaryDirectory> directory;
+    std::filesystem::path previousDirectory;
 };
 
 // Collects what is written to standard error (file descriptor 2) while alive.

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/Sockets.h"
+#include "../platform/Sockets.h"
 
 uint16_t winsockUsers = 0;
 

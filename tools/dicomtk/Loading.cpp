@@ -1,5 +1,3 @@
-#include <cstdio>
-#include <cstring>
 #include <iostream>
 
 #include "Commands.h"
