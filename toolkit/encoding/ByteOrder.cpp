@@ -10,7 +10,7 @@ uint32_t swapBytes32(uint32_t value) {
 uint16_t hostToBig16(uint16_t value) { return swapBytes16(value); }
 uint32_t hostToBig32(uint32_t value) { return swapBytes32(value); }
 
-uint32_t idCounter = 1;
+std::atomic<uint32_t> idCounter{1};
 
 uint32_t nextId32() { return idCounter++; }
 uint32_t nextId() { return idCounter++; }
@@ -23,8 +23,12 @@ namespace {
 // (v - 1) / 2 and that number is folded onto the odd IDs 1..limit, so the
 // first draws return the counter value itself and later ones stay odd.
 uint32_t nextOddId(uint32_t oddIds) {
-    if ((idCounter & 1u) == 0) ++idCounter;
-    const uint32_t value = idCounter++;
+    // Skips an even counter value and takes the odd one after it, in one step.
+    uint32_t current = idCounter.load();
+    uint32_t value;
+    do {
+        value = current | 1u;
+    } while (!idCounter.compare_exchange_weak(current, value + 1));
     return (value - 1) / 2 % oddIds * 2 + 1;
 }
 

@@ -1,6 +1,7 @@
 #ifndef DICOMTOOLKIT_ENCODING_BYTEORDER_H
 #define DICOMTOOLKIT_ENCODING_BYTEORDER_H
 
+#include <atomic>
 #include <cstdint>
 
 // Byte swapping, big-endian value types and the process-wide identifier
@@ -76,8 +77,10 @@ using NetOrder16 = BigEndian16;
 using NetOrder32 = BigEndian32;
 
 // The counter from which presentation-context IDs and DIMSE Message IDs are
-// drawn. Starts at 1; every draw advances it; no lock guards it.
-extern uint32_t idCounter;
+// drawn. Starts at 1; every draw advances it. Draws are atomic, so a program
+// that drives one association per thread never hands out one ID twice; a
+// single thread draws exactly the same numbers as without.
+extern std::atomic<uint32_t> idCounter;
 
 uint32_t nextId32();
 uint32_t nextId();

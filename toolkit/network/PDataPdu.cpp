@@ -8,6 +8,9 @@ int PDataPdu::write(ByteStream* stream) {
     const uint32_t total = pdvBuffer.pendingCount();
     const uint32_t savedPduLength = pduLength;
     uint32_t fragment = fragmentSize;
+    if (maximumSendLength != 0 && maximumSendLength < fragmentSize + 6) {
+        fragment = maximumSendLength > 7 ? maximumSendLength - 6 : 1;
+    }
     uint32_t sent = 0;
     while (sent < total) {
         if (total - sent < fragment) fragment = total - sent;
@@ -26,25 +29,62 @@ int PDataPdu::write(ByteStream* stream) {
     return 1;
 }
 
-int PDataPdu::readBody(ByteStream* stream) {
-    if (pduLength == 0) stream->readU8(reserved).readU32(pduLength);
+void PDataPdu::resetReceiveState() {
+    pduLength = 0;
     messageComplete = 0;
-    while (pduLength != 0) {
-        if (pduLength < 6) break;
-        stream->readU32(pdvLength).readU8(pdvContextId).readU8(pdvControlHeader);
-        // The PDV's payload must lie inside what is left of its PDU.
-        if (pdvLength < 2 || pdvLength > pduLength - 4) break;
-        if (pdvLength > 2 && pdvBuffer.pull(stream, pdvLength - 2) == 0) break;
+    gathering = 0;
+    pdvBuffer.discardInput();
+}
+
+int PDataPdu::readBody(ByteStream* stream) {
+    int wellFormed = 1;
+    if (pduLength == 0) {
+        uint8_t header[5];
+        if (stream->readBytes(header, 5) == 0) wellFormed = 0;
+        reserved = header[0];
+        pduLength = static_cast<uint32_t>(header[1]) << 24 | static_cast<uint32_t>(header[2]) << 16 |
+                    static_cast<uint32_t>(header[3]) << 8 | header[4];
+        if (wellFormed && maximumReceiveLength != 0) {
+            wellFormed = pduLength <= maximumReceiveLength && stream->ensureAvailable(pduLength);
+        }
+    }
+    messageComplete = 0;
+    while (wellFormed && pduLength != 0) {
+        uint8_t header[6];
+        if (pduLength < 6 || stream->readBytes(header, 6) == 0) {
+            wellFormed = 0;
+            break;
+        }
+        pdvLength = static_cast<uint32_t>(header[0]) << 24 | static_cast<uint32_t>(header[1]) << 16 |
+                    static_cast<uint32_t>(header[2]) << 8 | header[3];
+        pdvContextId = header[4];
+        pdvControlHeader = header[5];
+        // The PDV's payload must lie inside what is left of its PDU, and a
+        // message comes on one context in PDVs of one kind.
+        const uint8_t command = pdvControlHeader & commandBit;
+        if (pdvLength < 2 || pdvLength > pduLength - 4 ||
+            (gathering && (pdvContextId != gatheringContextId || command != gatheringCommand))) {
+            wellFormed = 0;
+            break;
+        }
+        if (pdvLength > 2 && pdvBuffer.pull(stream, pdvLength - 2) == 0) {
+            wellFormed = 0;
+            break;
+        }
         pduLength -= pdvLength + 4;
+        gathering = 1;
+        gatheringContextId = pdvContextId;
+        gatheringCommand = command;
         if ((pdvControlHeader & lastFragmentBit) != 0) {
             messageComplete = 1;
+            gathering = 0;
             currentContextId = pdvContextId;
             return 1;
         }
     }
-    if (pduLength != 0) {
-        // A malformed PDU: nothing more of it can be trusted.
-        pduLength = 0;
+    if (!wellFormed) {
+        // A malformed PDU or a failed stream: nothing more of it can be trusted.
+        resetReceiveState();
         return 0;
     }
     currentContextId = pdvContextId;

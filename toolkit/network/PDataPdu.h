@@ -7,10 +7,11 @@
 #include "PdvBuffer.h"
 
 // P-DATA-TF (PDU type 0x04): carries one encoded message at a time as PDVs.
-// Sending cuts the PDV buffer's pending output into fragments of 4096 bytes,
-// one PDV per PDU. Receiving gathers PDV payload into the PDV buffer until a
-// PDV with the last-fragment bit arrives; the PDU length field keeps the
-// bytes of a partly consumed PDU between calls.
+// Sending cuts the PDV buffer's pending output into fragments of 4096 bytes
+// (fewer when the peer announced a maximum length below 4102), one PDV per
+// PDU. Receiving gathers PDV payload into the PDV buffer until a PDV with the
+// last-fragment bit arrives; the PDU length field keeps the bytes of a partly
+// consumed PDU between calls.
 class PDataPdu {
 public:
     static constexpr uint8_t pduType = 0x04;
@@ -26,12 +27,19 @@ public:
     int write(ByteStream* stream);
     // Reads PDVs after the type byte 0x04 has been consumed (or, while the PDU
     // length shows a PDU in progress, with nothing consumed). Returns 1, or 0
-    // for a malformed PDU: a PDV length below 2 or past the end of its PDU.
+    // for a malformed PDU (a PDV length below 2 or past the end of its PDU, a
+    // PDU longer than maximumReceiveLength, a PDV of a message on another
+    // context or of the other kind than the PDVs before it) or a stream that
+    // failed; the receive state is then cleared.
     int readBody(ByteStream* stream);
+    // Forgets a partly received PDU or message and any payload not decoded.
+    void resetReceiveState();
 
     PdvBuffer* buffer() { return &pdvBuffer; }
     int isMessageComplete() const { return messageComplete; }
     uint8_t contextId() const { return currentContextId; }
+    // Whether the message completed last came in command PDVs.
+    int isCommandMessage() const { return (pdvControlHeader & commandBit) != 0; }
 
     uint8_t type = pduType;
     uint8_t reserved = 0;
@@ -43,6 +51,17 @@ public:
     uint8_t pdvControlHeader = 0;
     uint8_t currentContextId = 0;
     uint8_t controlFlags = 0;
+    // The peer's announced maximum PDU length, 0 for none: fragments are cut
+    // to fit it.
+    uint32_t maximumSendLength = 0;
+    // The maximum PDU length this side announced, 0 for none. A received
+    // P-DATA-TF within it is buffered whole before its PDVs are read.
+    uint32_t maximumReceiveLength = 0;
+    // A message is being gathered: the context and control header of its
+    // first PDV, which every later PDV of it must share.
+    int32_t gathering = 0;
+    uint8_t gatheringContextId = 0;
+    uint8_t gatheringCommand = 0;
 };
 
 #endif

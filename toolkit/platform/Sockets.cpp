@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -94,6 +95,13 @@ int receiveSome(intptr_t socket, uint8_t* buffer, int size) {
     return received == SOCKET_ERROR ? -1 : received;
 }
 
+int setNoDelay(intptr_t socket) {
+    BOOL on = TRUE;
+    int result = setsockopt(static_cast<SOCKET>(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                            sizeof on);
+    return result == SOCKET_ERROR ? -1 : 0;
+}
+
 int waitReadable(intptr_t socket, int32_t seconds) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -171,6 +179,11 @@ int receiveSome(intptr_t socket, uint8_t* buffer, int size) {
         received = recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), 0);
     } while (received < 0 && errno == EINTR);
     return received < 0 ? -1 : static_cast<int>(received);
+}
+
+int setNoDelay(intptr_t socket) {
+    const int on = 1;
+    return setsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 ? 0 : -1;
 }
 
 // poll rather than select: select cannot watch a descriptor of 1024 or more.

@@ -40,6 +40,10 @@ intptr_t acceptSocket(intptr_t listening, SocketAddress& peer);
 int sendSome(intptr_t socket, const uint8_t* bytes, int count);
 int receiveSome(intptr_t socket, uint8_t* buffer, int size);
 
+// Sends every write of a TCP socket at once instead of holding small
+// writes back until earlier data is acknowledged. 0, or -1 on failure.
+int setNoDelay(intptr_t socket);
+
 // Waits until socket has input (or the peer closed it), for at most seconds
 // seconds; 0 seconds only looks. Returns 1 readable, 0 not in time, -1 error.
 int waitReadable(intptr_t socket, int32_t seconds);

@@ -137,6 +137,18 @@ int ByteStream::readAhead(uint32_t n) {
     return 1;
 }
 
+int ByteStream::ensureAvailable(uint32_t n) { return available >= n ? 1 : readAhead(n - available); }
+
+void ByteStream::discardInput() {
+    while (inputChunks.count() != 0) dropOldestInputChunk();
+    available = 0;
+}
+
+void ByteStream::discardOutput() {
+    while (outputChunks.count() != 0) dropOldestOutputChunk();
+    pending = 0;
+}
+
 StreamChunk* ByteStream::appendOutputChunk(uint32_t capacity) {
     auto* chunk = new (std::nothrow) StreamChunk(capacity);
     if (chunk == nullptr || chunk->capacity != capacity || outputChunks.tryAppend(chunk) == 0) {

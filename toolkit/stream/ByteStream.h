@@ -62,6 +62,13 @@ public:
     int skip(uint32_t n);
     // Buffers n more bytes than are available now, asking only for those.
     int readAhead(uint32_t n);
+    // Buffers input until at least n bytes are available, asking only for
+    // the missing ones; 1 at once when they are there already.
+    int ensureAvailable(uint32_t n);
+    // Forgets the buffered input, or the pending output, without passing
+    // either on.
+    void discardInput();
+    void discardOutput();
 
     // 1, or 0 when no chunk could be allocated (the bytes not stored are lost).
     int writeBytes(const uint8_t* buffer, uint32_t n);

@@ -4,12 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "../platform/Sockets.h"
 
-uint16_t winsockUsers = 0;
+std::atomic<uint16_t> winsockUsers{0};
 
 namespace {
+
+// Guards winsockUsers together with the library start and stop it decides.
+std::mutex& socketLibraryGuard() {
+    static std::mutex guard;
+    return guard;
+}
 
 constexpr uint16_t internetFamily = 2;  // IPv4
 constexpr int listenBacklog = 5;
@@ -43,6 +50,7 @@ SocketAddress internetAddress(int16_t port, uint32_t address) {
 }  // namespace
 
 SocketStream::SocketStream() {
+    std::lock_guard<std::mutex> lock(socketLibraryGuard());
     if (winsockUsers == 0) {
         lastError = platform::startSockets();
         // Without the socket library the object holds no socket and every
@@ -56,6 +64,7 @@ SocketStream::SocketStream() {
 SocketStream::~SocketStream() {
     closeAll();
     if (!countedUser) return;
+    std::lock_guard<std::mutex> lock(socketLibraryGuard());
     --winsockUsers;
     if (winsockUsers == 0) platform::stopSockets();
 }
@@ -136,6 +145,8 @@ int SocketStream::acceptOne() {
     if (made > 0) {
         dataSocket = made;
         connected = 1;
+        sendFailed = 0;
+        setNoDelay();
         return 1;
     }
     platform::closeSocket(listenSocket);
@@ -163,7 +174,9 @@ int SocketStream::openConnected(const HostEntry& peerHost, const ServiceEntry& p
         return 0;
     }
     connected = 1;
+    sendFailed = 0;
     datagram = datagramSocket ? 1 : 0;
+    if (!datagramSocket) setNoDelay();
     return 1;
 }
 
@@ -194,6 +207,7 @@ int SocketStream::sendBytes(const uint8_t* bytes, uint32_t count) {
         if (sent <= 0) {
             // The caller carries on; its next receive meets the broken connection.
             std::printf("SOCKET END ERROR: %d\n", lastError);
+            sendFailed = 1;
             break;
         }
         bytes += sent;
@@ -215,6 +229,8 @@ int SocketStream::receiveBytes(uint8_t* buffer, uint32_t size) {
 }
 
 int SocketStream::lastSocketError() { return platform::lastSocketError(); }
+
+int SocketStream::setNoDelay() { return dataSocket != 0 && platform::setNoDelay(dataSocket) == 0 ? 1 : 0; }
 
 int SocketStream::setTimeout(int32_t seconds) {
     timeoutSeconds = seconds;

@@ -1,6 +1,7 @@
 #ifndef DICOMTOOLKIT_STREAM_SOCKETSTREAM_H
 #define DICOMTOOLKIT_STREAM_SOCKETSTREAM_H
 
+#include <atomic>
 #include <cstdint>
 
 // IPv4 socket address, laid out as the system's sockaddr_in (16 bytes).
@@ -33,10 +34,10 @@ struct ServiceEntry {
 using SocketHandle = intptr_t;
 
 // Live SocketStream objects whose construction started the socket library.
-// The first one starts the library, the last one to go stops it. Changed
-// without a lock: SocketStream objects are made and destroyed by one thread
-// at a time.
-extern uint16_t winsockUsers;
+// The first one starts the library, the last one to go stops it. Objects may
+// be made and destroyed on several threads at once: the count and the start
+// and stop it decides are guarded together.
+extern std::atomic<uint16_t> winsockUsers;
 
 // The TCP end point of an association: resolves host and port texts, listens
 // and accepts as a server, connects as a client and moves raw bytes with a
@@ -91,6 +92,10 @@ public:
     // Closes both sockets and clears connected, listening and datagram; returns 1.
     int closeAll();
     int lastSocketError();
+    // Makes the data socket send each write at once (no Nagle delay); every
+    // connection that connectTo or acceptOne makes already does. Returns 1,
+    // or 0 when there is no data socket or the system refused.
+    int setNoDelay();
     // Receive time-out in seconds; 0 makes receiveBytes only look (and return
     // 0 when nothing is there). A negative time-out only looks too, and finding
     // nothing counts as a time-out. Returns 1.
@@ -119,6 +124,9 @@ public:
     HostEntry host = {};
     ServiceEntry service = {};
     int32_t timeoutSeconds = 300;
+    // Set when a send met a broken connection; cleared by each new
+    // connection (connectTo, acceptOne) and by the caller that adopts one.
+    int32_t sendFailed = 0;
 
 private:
     intptr_t openBound(const char* portText, int datagramSocket);

@@ -1,0 +1,267 @@
+// Requesting, accepting, negotiating and releasing associations.
+
+#include "AssociationService.h"
+
+namespace {
+
+// A-ASSOCIATE-RJ reasons sent when an acceptance hook refuses (result 1
+// rejected-permanent, source 1 service-user).
+constexpr uint8_t rejectedPermanent = 1;
+constexpr uint8_t serviceUser = 1;
+constexpr uint8_t callingAeTitleNotRecognised = 3;
+constexpr uint8_t calledAeTitleNotRecognised = 7;
+constexpr uint8_t applicationContextNotSupported = 2;
+
+// Replaces the socket's receive time-out while negotiating and restores it.
+class ReceiveTimeout {
+public:
+    ReceiveTimeout(SocketStream& socket, int32_t seconds) : socket_(socket), usual_(socket.timeoutSeconds) {
+        socket.timeoutSeconds = seconds;
+    }
+    ~ReceiveTimeout() { socket_.timeoutSeconds = usual_; }
+    ReceiveTimeout(const ReceiveTimeout&) = delete;
+    ReceiveTimeout& operator=(const ReceiveTimeout&) = delete;
+
+private:
+    SocketStream& socket_;
+    int32_t usual_;
+};
+
+}  // namespace
+
+// A new connection starts with nothing received, nothing pending and nothing
+// failed.
+void AssociationService::startConnection() {
+    PDataPdu::resetReceiveState();
+    pdvBuffer.discardOutput();
+    discardInput();
+    discardOutput();
+    transportFailed = 0;
+    socket.sendFailed = 0;
+    established = 0;
+    PDataPdu::maximumReceiveLength = announcedMaximumLength;
+    PDataPdu::maximumSendLength = 0;
+}
+
+void AssociationService::closeConnection() {
+    socket.closeAll();
+    established = 0;
+    PDataPdu::resetReceiveState();
+    discardInput();
+}
+
+void AssociationService::abortAssociation() {
+    // On a connection that already failed there is nobody to tell.
+    if (!transportFailed && socket.connected) AbortPdu::write(this);
+    closeConnection();
+}
+
+int AssociationService::requestAssociation(const char* hostText, const char* portText) {
+    PDataPdu::resetReceiveState();
+    if (proposedAbstractSyntaxes.count() == 0) return 0;
+    if (socket.connected) closeConnection();
+
+    AssociateRequestPdu::emptyPresentationContexts();
+    for (uint32_t index = 0; index < proposedAbstractSyntaxes.count(); ++index) {
+        PresentationContextItem context;
+        if (!proposeTransferSyntaxes(context)) continue;
+        context.setAbstractSyntax(proposedAbstractSyntaxes.at(index)->element);
+        AssociateRequestPdu::appendPresentationContext(context);
+    }
+    UserInformationItem information;
+    information.setMaximumLength(MaximumLengthItem(announcedMaximumLength));
+    fillImplementationClassUid(information.implementationClassUid);
+    fillImplementationVersionName(information.implementationVersionName);
+    AssociateRequestPdu::setUserInformation(information);
+
+    if (!socket.connectTo(hostText, portText)) return 0;
+    startConnection();
+    AssociateRequestPdu::write(this);
+
+    ReceiveTimeout answerTimeout(socket, requestTimeoutSeconds);
+    uint8_t type = 0;
+    if (socket.sendFailed || !readBytes(&type, 1)) {
+        closeConnection();
+        return 0;
+    }
+    if (type == AssociateAcceptPdu::type) {
+        AssociateAcceptPdu::emptyPresentationContexts();
+        if (!AssociateAcceptPdu::readBody(this)) {
+            abortAssociation();
+            return 0;
+        }
+        // Only answers to contexts this side proposed count.
+        while (acceptedContexts.count() != 0) acceptedContexts.removeAt(0);
+        for (uint32_t index = 0; index < AssociateAcceptPdu::presentationContexts.count(); ++index) {
+            const PresentationContextResultItem& result = AssociateAcceptPdu::presentationContexts.at(index)->element;
+            UidValue proposed;
+            if (result.resultReason == ContextAccepted && abstractSyntaxOfContext(result.contextId, proposed)) {
+                acceptedContexts.tryAppend(result);
+            }
+        }
+        if (acceptedContexts.count() == 0) {
+            closeConnection();
+            return 0;
+        }
+        PDataPdu::maximumSendLength = AssociateAcceptPdu::userInformation.maximumLengthValue();
+        established = 1;
+        return 1;
+    }
+    if (type == AssociateRejectPdu::type) AssociateRejectPdu::readBody(this);
+    closeConnection();
+    return 0;
+}
+
+// Reads the first PDU of a new connection, which must be an A-ASSOCIATE-RQ,
+// into the request; it must arrive within requestTimeoutSeconds.
+int AssociationService::readRequest() {
+    AssociateRequestPdu::emptyPresentationContexts();
+    ReceiveTimeout requestTimeout(socket, requestTimeoutSeconds);
+    uint8_t type = 0;
+    if (!readBytes(&type, 1) || type != AssociateRequestPdu::type) return 0;
+    AssociateRequestPdu::pduType = type;
+    return AssociateRequestPdu::readBody(this);
+}
+
+int AssociationService::negotiate() {
+    AssociateRejectPdu& reject = *this;
+    reject.result = rejectedPermanent;
+    reject.source = serviceUser;
+    if (!acceptCallingAeTitle(AssociateRequestPdu::callingAeTitle)) {
+        reject.reason = callingAeTitleNotRecognised;
+        AssociateRejectPdu::write(this);
+        return 0;
+    }
+    if (!acceptCalledAeTitle(AssociateRequestPdu::calledAeTitle)) {
+        reject.reason = calledAeTitleNotRecognised;
+        AssociateRejectPdu::write(this);
+        return 0;
+    }
+    if (!acceptApplicationContext(AssociateRequestPdu::applicationContext)) {
+        reject.reason = applicationContextNotSupported;
+        AssociateRejectPdu::write(this);
+        return 0;
+    }
+
+    AssociateAcceptPdu::setCalledAeTitle(AssociateRequestPdu::calledAeTitle);
+    AssociateAcceptPdu::setCallingAeTitle(AssociateRequestPdu::callingAeTitle);
+    AssociateAcceptPdu::setApplicationContext(AssociateRequestPdu::applicationContext.value);
+    AssociateAcceptPdu::setUserInformation(AssociateRequestPdu::userInformation);
+    AssociateAcceptPdu::emptyPresentationContexts();
+    while (acceptedContexts.count() != 0) acceptedContexts.removeAt(0);
+
+    for (uint32_t index = 0; index < AssociateRequestPdu::presentationContexts.count(); ++index) {
+        PresentationContextItem& proposed = AssociateRequestPdu::presentationContexts.at(index)->element;
+        PresentationContextResultItem result;
+        result.contextId = proposed.contextId;
+        result.resultReason = ContextNoReason;
+        // A context that is not accepted names the first proposed transfer
+        // syntax; the peer ignores it, but some peers expect the sub-item.
+        if (proposed.transferSyntaxCount() != 0) result.transferSyntax = *proposed.transferSyntaxAt(0);
+        for (uint32_t choice = 0; choice < proposed.transferSyntaxCount(); ++choice) {
+            if (acceptTransferSyntax(*proposed.transferSyntaxAt(choice))) {
+                result.transferSyntax = *proposed.transferSyntaxAt(choice);
+                result.resultReason = ContextAccepted;
+                acceptedContexts.tryAppend(result);
+                break;
+            }
+        }
+        if (!acceptAbstractSyntax(proposed.abstractSyntax)) result.resultReason = ContextAbstractSyntaxNotSupported;
+        result.transferSyntax.itemType = TransferSyntaxItem::type;
+        AssociateAcceptPdu::appendPresentationContext(result);
+    }
+
+    if (acceptedContexts.count() == 0) {
+        // The answer still echoes the request's user information; only the
+        // sub-items it can encode are sent, so they alone are counted.
+        AssociateAcceptPdu::userInformation.extraLength = 0;
+        AssociateAcceptPdu::write(this);
+        return 0;
+    }
+    UserInformationItem information;
+    information.setMaximumLength(MaximumLengthItem(announcedMaximumLength));
+    fillImplementationClassUid(information.implementationClassUid);
+    fillImplementationVersionName(information.implementationVersionName);
+    AssociateAcceptPdu::setUserInformation(information);
+    AssociateAcceptPdu::write(this);
+    if (socket.sendFailed) return 0;
+    PDataPdu::maximumSendLength = AssociateRequestPdu::userInformation.maximumLengthValue();
+    established = 1;
+    return 1;
+}
+
+int AssociationService::acceptAssociation(const char* portText) {
+    PDataPdu::resetReceiveState();
+    if (socket.connected) closeConnection();
+    if (!socket.listenOn(portText) || !socket.acceptOne()) return 0;
+    if (serveAccepted()) return 1;
+    closeConnection();
+    return 0;
+}
+
+SocketHandle AssociationService::serveAssociations(const char* portText) {
+    PDataPdu::resetReceiveState();
+    if (socket.connected) closeConnection();
+    if (!socket.listenOn(portText)) return -1;
+    const SocketHandle listening = socket.listenSocket;
+    socket.listenSocket = 0;
+    socket.listening = 0;
+    return serveOnListener(listening);
+}
+
+SocketHandle AssociationService::serveOnListener(SocketHandle listening) {
+    if (socket.connected) closeConnection();
+    socket.listenSocket = listening;
+    socket.listening = 1;
+    for (;;) {
+        if (!socket.acceptOne()) return 0;
+        if (serveAccepted()) break;
+        // Only this connection ends; the listening socket serves the next.
+        socket.listenSocket = 0;
+        socket.listening = 0;
+        closeConnection();
+        socket.listenSocket = listening;
+        socket.listening = 1;
+    }
+    socket.listenSocket = 0;
+    socket.listening = 0;
+    return listening;
+}
+
+int AssociationService::serveConnection(SocketHandle connection) {
+    if (socket.connected) closeConnection();
+    socket.dataSocket = connection;
+    socket.connected = 1;
+    socket.setNoDelay();
+    if (serveAccepted()) return 1;
+    closeConnection();
+    return 0;
+}
+
+// Negotiates on the connection just accepted or adopted: 1 established; 0
+// not, with the peer told why (A-ASSOCIATE-RJ or -AC from negotiate, A-ABORT
+// for a first PDU that is no readable A-ASSOCIATE-RQ) unless the connection
+// failed. The caller closes the connection on 0.
+int AssociationService::serveAccepted() {
+    startConnection();
+    if (!readRequest()) {
+        abortAssociation();
+        return 0;
+    }
+    return negotiate();
+}
+
+int AssociationService::release() {
+    PDataPdu::resetReceiveState();
+    if (isEstablished()) {
+        ReleaseRequestPdu::write(this);
+        ReceiveTimeout answerTimeout(socket, requestTimeoutSeconds);
+        uint8_t type = 0;
+        if (!socket.sendFailed && readBytes(&type, 1) && type == ReleaseResponsePdu::type) {
+            ReleaseResponsePdu::pduType = type;
+            ReleaseResponsePdu::readBody(this);
+        }
+    }
+    closeConnection();
+    return 1;
+}

@@ -1,0 +1,83 @@
+#ifndef DICOMTOOLKIT_NETWORK_PRESENTATIONCONTEXTITEMS_H
+#define DICOMTOOLKIT_NETWORK_PRESENTATIONCONTEXTITEMS_H
+
+#include <cstdint>
+
+#include "../model/IndexedList.h"
+#include "../stream/ByteStream.h"
+#include "UidItems.h"
+#include "WireReader.h"
+
+// Result/reason values of a presentation context in an A-ASSOCIATE-AC.
+enum : uint8_t {
+    ContextAccepted = 0,
+    ContextNoReason = 2,
+    ContextAbstractSyntaxNotSupported = 3,
+};
+
+// A proposed presentation context (item 0x20 of an A-ASSOCIATE-RQ): its ID,
+// one abstract syntax and the transfer syntaxes in proposal order. A new item
+// draws an odd ID from the process-wide counter; a copy keeps its source's.
+class PresentationContextItem {
+public:
+    static constexpr uint8_t type = 0x20;
+
+    PresentationContextItem();
+    PresentationContextItem(const AbstractSyntaxItem& abstract, const TransferSyntaxItem& transfer);
+    PresentationContextItem(const PresentationContextItem& other);
+    PresentationContextItem& operator=(const PresentationContextItem& other);
+    ~PresentationContextItem() = default;
+
+    void setAbstractSyntax(const AbstractSyntaxItem& abstract) { abstractSyntax = abstract; }
+    // 1, or 0 when the list could not grow.
+    int appendTransferSyntax(const TransferSyntaxItem& transfer) { return transferSyntaxes.tryAppend(transfer); }
+    uint32_t transferSyntaxCount() const { return transferSyntaxes.count(); }
+    TransferSyntaxItem* transferSyntaxAt(uint32_t index);
+
+    uint32_t encodedSize();
+    // Writes the item; 0 (after writing it) when it has no transfer syntax.
+    int write(ByteStream* stream);
+    int read(ByteStream* stream);
+    int readBody(ByteStream* stream);
+    // Reads the item within an enclosing PDU. 0 when it is malformed: its
+    // sub-items do not add up to its length, or one of them is. The stream
+    // then stands at the item's end, unless the item did not fit its PDU.
+    int readBody(WireReader& enclosing);
+
+    uint8_t itemType = type;
+    uint8_t reserved = 0;
+    uint16_t itemLength = 0;
+    uint8_t contextId;
+    uint8_t reserved2 = 0;
+    uint8_t resultReason = 0;
+    uint8_t reserved3 = 0;
+    AbstractSyntaxItem abstractSyntax;
+    IndexedValueList<TransferSyntaxItem> transferSyntaxes;
+};
+
+// The answer to one proposed context (item 0x21 of an A-ASSOCIATE-AC): the
+// context's ID, the result and the one transfer syntax accepted.
+class PresentationContextResultItem {
+public:
+    static constexpr uint8_t type = 0x21;
+
+    PresentationContextResultItem();
+    explicit PresentationContextResultItem(const TransferSyntaxItem& transfer);
+
+    uint32_t encodedSize();
+    int write(ByteStream* stream);
+    int read(ByteStream* stream);
+    int readBody(ByteStream* stream);
+    int readBody(WireReader& enclosing);
+
+    uint8_t itemType = type;
+    uint8_t reserved = 0;
+    uint16_t itemLength = 0;
+    uint8_t contextId;
+    uint8_t reserved2 = 0;
+    uint8_t resultReason = ContextNoReason;
+    uint8_t reserved3 = 0;
+    TransferSyntaxItem transferSyntax;
+};
+
+#endif

@@ -1,0 +1,138 @@
+#include "UserInformationItem.h"
+
+uint32_t MaximumLengthItem::encodedSize() {
+    itemLength = 4;
+    return 8;
+}
+
+int MaximumLengthItem::write(ByteStream* stream) {
+    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength).writeU32(maximumLength);
+    stream->flush();
+    return 1;
+}
+
+int MaximumLengthItem::read(ByteStream* stream) {
+    WireReader reader(stream, WireReader::unbounded);
+    if (!reader.u8(itemType)) return 0;
+    return readBody(reader);
+}
+
+int MaximumLengthItem::readBody(ByteStream* stream) {
+    WireReader reader(stream, WireReader::unbounded);
+    return readBody(reader);
+}
+
+int MaximumLengthItem::readBody(WireReader& enclosing) {
+    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    WireReader body = enclosing.enclosed(itemLength);
+    if (itemLength != 4) {
+        body.skipRest();
+        return 0;
+    }
+    return body.u32(maximumLength);
+}
+
+uint32_t RoleSelectionItem::encodedSize() {
+    itemLength = static_cast<uint16_t>(sopClassUid.size() + 4);
+    return sopClassUid.size() + 8;
+}
+
+int RoleSelectionItem::write(ByteStream* stream) {
+    itemType = type;
+    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
+    stream->writeU16(static_cast<uint16_t>(sopClassUid.size()));
+    stream->writeBytes(reinterpret_cast<const uint8_t*>(sopClassUid.text()), sopClassUid.size());
+    stream->writeU8(scuRole).writeU8(scpRole);
+    stream->flush();
+    return 1;
+}
+
+int RoleSelectionItem::read(ByteStream* stream) {
+    WireReader reader(stream, WireReader::unbounded);
+    if (!reader.u8(itemType)) return 0;
+    return readBody(reader);
+}
+
+int RoleSelectionItem::readBody(ByteStream* stream) {
+    WireReader reader(stream, WireReader::unbounded);
+    return readBody(reader);
+}
+
+int RoleSelectionItem::readBody(WireReader& enclosing) {
+    sopClassUid.clear();
+    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    WireReader body = enclosing.enclosed(itemLength);
+    uint16_t uidLength = 0;
+    uint8_t characters[UidValue::capacity];
+    int wellFormed = body.u16(uidLength) && uidLength <= UidValue::capacity && body.bytes(characters, uidLength) &&
+                     body.u8(scuRole) && body.u8(scpRole) && body.left == 0;
+    if (wellFormed) sopClassUid.assign(characters, uidLength);
+    else body.skipRest();
+    return wellFormed ? 1 : 0;
+}
+
+uint32_t UserInformationItem::encodedSize() {
+    const uint32_t length = 8 + implementationClassUid.encodedSize() + implementationVersionName.encodedSize();
+    maximumLength.encodedSize();
+    itemLength = static_cast<uint16_t>(length);
+    return length + extraLength + 4;
+}
+
+int UserInformationItem::write(ByteStream* stream) {
+    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
+    stream->flush();
+    maximumLength.write(stream);
+    implementationClassUid.write(stream);
+    implementationVersionName.write(stream);
+    return 1;
+}
+
+int UserInformationItem::read(ByteStream* stream) {
+    WireReader reader(stream, WireReader::unbounded);
+    if (!reader.u8(itemType)) return 0;
+    return readBody(reader);
+}
+
+int UserInformationItem::readBody(ByteStream* stream) {
+    WireReader reader(stream, WireReader::unbounded);
+    return readBody(reader);
+}
+
+int UserInformationItem::readBody(WireReader& enclosing) {
+    extraLength = 0;
+    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    WireReader body = enclosing.enclosed(itemLength);
+    int wellFormed = !body.failed;
+    while (wellFormed && body.left != 0) {
+        const uint32_t before = body.left;
+        uint8_t subType = 0;
+        if (!body.u8(subType)) return 0;
+        switch (subType) {
+            case MaximumLengthItem::type:
+                wellFormed = maximumLength.readBody(body);
+                break;
+            case ImplementationClassUidItem::type:
+                wellFormed = implementationClassUid.readBody(body);
+                break;
+            case RoleSelectionItem::type:
+                wellFormed = roleSelection.readBody(body);
+                extraLength += before - body.left;
+                break;
+            case ImplementationVersionNameItem::type:
+                wellFormed = implementationVersionName.readBody(body);
+                break;
+            default: {
+                // Sub-items of other kinds (asynchronous operations window,
+                // extended negotiation, user identity) are skipped one by one;
+                // the ones after them are still read.
+                uint8_t skippedReserved = 0;
+                uint16_t skippedLength = 0;
+                wellFormed = body.u8(skippedReserved) && body.u16(skippedLength) && body.skip(skippedLength);
+                extraLength += before - body.left;
+                break;
+            }
+        }
+    }
+    if (!wellFormed) body.skipRest();
+    return wellFormed && !body.failed ? 1 : 0;
+}
