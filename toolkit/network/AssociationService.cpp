@@ -11,9 +11,12 @@ const char* const implicitLittleEndianUid = "1.2.840.10008.1.2";
 AssociationService::AssociationService() {
     setReadOrder(bigEndian);
     setWriteOrder(bigEndian);
-    // The DICOM application context, which every request names; a derived
-    // service or the caller may name another.
+    // The DICOM application context, which every request names, and titles
+    // that peers accept (an empty title is not valid on the wire); the
+    // caller or a derived service sets its own.
     AssociateRequestPdu::setApplicationContext(UidValue("1.2.840.10008.3.1.1.1"));
+    AssociateRequestPdu::setCallingAeTitle("DICOMTK");
+    AssociateRequestPdu::setCalledAeTitle("ANY-SCP");
 }
 
 AssociationService::~AssociationService() {
