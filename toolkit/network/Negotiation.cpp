@@ -211,21 +211,18 @@ SocketHandle AssociationService::serveAssociations(const char* portText) {
 
 SocketHandle AssociationService::serveOnListener(SocketHandle listening) {
     if (socket.connected) closeConnection();
-    socket.listenSocket = listening;
-    socket.listening = 1;
     for (;;) {
-        if (!socket.acceptOne()) return 0;
-        if (serveAccepted()) break;
-        // Only this connection ends; the listening socket serves the next.
-        socket.listenSocket = 0;
-        socket.listening = 0;
-        closeConnection();
         socket.listenSocket = listening;
         socket.listening = 1;
+        const int accepted = socket.acceptOne();
+        // The listening socket is the caller's while a connection negotiates:
+        // whatever ends this connection leaves it open for the next one.
+        socket.listenSocket = 0;
+        socket.listening = 0;
+        if (!accepted) return 0;
+        if (serveAccepted()) return listening;
+        closeConnection();
     }
-    socket.listenSocket = 0;
-    socket.listening = 0;
-    return listening;
 }
 
 int AssociationService::serveConnection(SocketHandle connection) {
