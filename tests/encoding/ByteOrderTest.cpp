@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "encoding/ByteOrder.h"
 
@@ -99,4 +101,20 @@ TEST_F(IdCounter, OddDrawsStayOddAndInRangeHoweverFarTheCounterRuns) {
     idCounter = 255;
     EXPECT_EQ(nextOddId8(), 255);  // the last valid presentation-context ID
     EXPECT_EQ(nextOddId8(), 1);
+}
+
+// Two threads drawing message IDs at once never get the same one: 16,000
+// draws stay below the 32,768 odd IDs, so every ID is new.
+TEST_F(IdCounter, ConcurrentDrawsNeverRepeatAnId) {
+    constexpr int draws = 8000;
+    std::vector<uint16_t> first(draws), second(draws);
+    std::thread other([&] {
+        for (int index = 0; index < draws; ++index) second[index] = nextOddId16();
+    });
+    for (int index = 0; index < draws; ++index) first[index] = nextOddId16();
+    other.join();
+    std::set<uint16_t> seen(first.begin(), first.end());
+    seen.insert(second.begin(), second.end());
+    EXPECT_EQ(seen.size(), 2u * draws);
+    for (uint16_t id : seen) EXPECT_EQ(id % 2, 1);
 }

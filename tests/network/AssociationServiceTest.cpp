@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "network/AssociationService.h"
 
 TEST(AssociationService, IsABigEndianStreamFromConstruction) {
@@ -34,4 +36,20 @@ TEST(AssociationService, ReadingFromAnUnconnectedServiceFails) {
     AssociationService service;
     uint8_t bytes[4];
     EXPECT_EQ(service.readBytes(bytes, 4), 0);  // ends at once rather than asking forever
+}
+
+// Services made and destroyed on two threads at once leave the count of
+// socket users exactly as it was.
+TEST(AssociationService, ServicesOnSeveralThreadsCountSocketUsersExactly) {
+    const uint16_t before = winsockUsers;
+    auto churn = [] {
+        for (int round = 0; round < 2000; ++round) {
+            AssociationService service;
+            SocketStream extra;
+        }
+    };
+    std::thread other(churn);
+    churn();
+    other.join();
+    EXPECT_EQ(winsockUsers, before);
 }
