@@ -76,8 +76,9 @@ TEST(Dicomtk, DumpListsElementsInTagOrderWithValues) {
     writeImage(directory.file("image.dcm"), 48);
     const ToolRun run = dicomtk(directory, {"dump", "image.dcm"});
     ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* line : {"(0002,0010) UI 18 \"1.2.840.10008.1.2\"\n", "(0010,0010) -- 8 \"DOE^JANE\"\n",
-                             "(0028,0010) -- 2", "(7FE0,0010) -- 48 48 bytes\n", "(0008,0000) UL 4 "}) {
+    for (const char* line : {"(0002,0010) UI 18 \"1.2.840.10008.1.2\" # Transfer Syntax UID\n",
+                             "(0010,0010) PN 8 \"DOE^JANE\" # Patient's Name\n", "(0028,0010) US 2 4 # Rows\n",
+                             "(7FE0,0010) OW 48 48 bytes # Pixel Data\n", "(0008,0000) UL 4 "}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
     }
     EXPECT_LT(run.out.find("(0008,0016)"), run.out.find("(0010,0010)"));
