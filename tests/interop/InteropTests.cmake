@@ -26,3 +26,18 @@ foreach(index RANGE 0 ${interop_last} 2)
   add_test(NAME Interop.${name} COMMAND ${interop_python} ${interop_script} ${subcommand} $<TARGET_FILE:dicomtk>)
   set_tests_properties(Interop.${name} PROPERTIES LABELS interop TIMEOUT 600 SKIP_RETURN_CODE 77)
 endforeach()
+
+# The configured association service as acceptor for DCMTK's echoscu and
+# storescu (child processes on 127.0.0.1; skipped when DCMTK is missing).
+add_executable(configured_service_interop_tests interop/ConfiguredServiceInteropTest.cpp)
+target_link_libraries(configured_service_interop_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
+target_compile_definitions(configured_service_interop_tests PRIVATE
+  DICOMTOOLKIT_DICTIONARY="${PROJECT_SOURCE_DIR}/dictionary/dicom.dic")
+gtest_discover_tests(configured_service_interop_tests PROPERTIES LABELS interop TIMEOUT 300 DISCOVERY_TIMEOUT 60)
+
+# dicomtk copy --explicit on pydicom's implicit VR samples, read back by
+# dcmdump and pydicom with the dictionary's VRs.
+add_test(NAME Interop.ExplicitCopy
+  COMMAND ${interop_python} ${CMAKE_CURRENT_SOURCE_DIR}/interop/explicit_copy.py
+    $<TARGET_FILE:dicomtk> ${PROJECT_SOURCE_DIR}/dictionary/dicom.dic)
+set_tests_properties(Interop.ExplicitCopy PROPERTIES LABELS interop TIMEOUT 600 SKIP_RETURN_CODE 77)
