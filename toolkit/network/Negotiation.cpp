@@ -63,9 +63,10 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
 
     AssociateRequestPdu::emptyPresentationContexts();
     for (uint32_t index = 0; index < proposedAbstractSyntaxes.count(); ++index) {
+        // The hook sees the abstract syntax, so that it can propose by SOP class.
         PresentationContextItem context;
-        if (!proposeTransferSyntaxes(context)) continue;
         context.setAbstractSyntax(proposedAbstractSyntaxes.at(index)->element);
+        if (!proposeTransferSyntaxes(context)) continue;
         AssociateRequestPdu::appendPresentationContext(context);
     }
     UserInformationItem information;
