@@ -12,6 +12,8 @@
 int runDump(const std::vector<std::string>& arguments);
 int runCopy(const std::vector<std::string>& arguments);
 int runConvert(const std::vector<std::string>& arguments, const std::string& programPath);
+int runEcho(const std::vector<std::string>& arguments);
+int runStore(const std::vector<std::string>& arguments);
 
 // Prints "dicomtk: subject: problem" on standard error; returns 1.
 int fail(const std::string& subject, const std::string& problem);

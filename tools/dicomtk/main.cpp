@@ -2,6 +2,8 @@
 //   dicomtk dump FILE...
 //   dicomtk copy --mode 1|2|3 IN OUT
 //   dicomtk convert --plugin NAME|PATH IN OUT.bmp
+//   dicomtk echo [-aet AET] [-aec AET] [--repeat N] HOST PORT
+//   dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...
 
 #include <cstdio>
 #include <iostream>
@@ -19,7 +21,11 @@ const char* const mainHelp =
     "commands:\n"
     "  dump FILE...                       print the elements of DICOM files\n"
     "  copy --mode 1|2|3 IN OUT           load a DICOM file and save it in a file mode\n"
-    "  convert --plugin NAME|PATH IN OUT  convert a DICOM image with a viewer plug-in to BMP\n";
+    "  convert --plugin NAME|PATH IN OUT  convert a DICOM image with a viewer plug-in to BMP\n"
+    "  echo [-aet AET] [-aec AET] [--repeat N] HOST PORT\n"
+    "                                     verify that a DICOM peer answers (C-ECHO)\n"
+    "  store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...\n"
+    "                                     send DICOM files to a peer (C-STORE)\n";
 
 const char* const copyHelp =
     "usage: dicomtk copy --mode 1|2|3 IN OUT\n"
@@ -77,6 +83,8 @@ int main(int argc, char** argv) {
     if (command == "dump") return runDump(arguments);
     if (command == "copy") return runCopy(arguments);
     if (command == "convert") return runConvert(arguments, argv[0]);
+    if (command == "echo") return runEcho(arguments);
+    if (command == "store") return runStore(arguments);
     std::cerr << mainHelp;
     return fail(command, "unknown command");
 }
