@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +27,11 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs dicomtk with the arguments (each quoted) in directory.
-ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments) {
-    std::string command = "cd '" + directory.path() + "' && '" DICOMTK_PATH "'";
+// Runs dicomtk with the arguments (each quoted) in directory, after the
+// shell commands of setup (limits for dicomtk, for example).
+ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments,
+                const std::string& setup = "") {
+    std::string command = "cd '" + directory.path() + "' && " + setup + "'" DICOMTK_PATH "'";
     for (const std::string& argument : arguments) command += " '" + argument + "'";
     command += " > stdout.txt 2> stderr.txt";
     const int status = std::system(command.c_str());
@@ -52,6 +58,16 @@ void writeImage(const std::string& path, size_t pixelBytes, bool withPixels = tr
         set.addElement(bytesElement(0x7FE0, 0x0010, pixels, vrCode('O', 'W')));
     }
     service.saveFile(path.c_str(), FileWithHeaderExplicit, &set);
+}
+
+// The names in directory, sorted, without lumenar's log.
+std::vector<std::string> namesIn(const TemporaryDirectory& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+        if (entry.path().filename() != "lumenar.tmp") names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -152,4 +168,67 @@ TEST(Dicomtk, BadInputIsNamedOnOneLineAndLeavesNoOutput) {
         EXPECT_EQ(run.err, c.message);
         EXPECT_FALSE(fileExists(directory.file("out.bmp")));
     }
+}
+
+TEST(Dicomtk, FailedWriteLeavesWhatWasAtTheOutputPathAsItWas) {
+    // dicomtk writes with its files limited to 512 bytes, so writing fails
+    // whoever runs the test (the limit holds for root too); the refused
+    // write is reported as an error rather than ending the process.
+    const std::string limited = "trap '' XFSZ && ulimit -f 1 && ";
+    TemporaryDirectory directory;
+    writeImage(directory.file("image.dcm"), 4000);  // copies of it are over 4,000 bytes
+    writeImage(directory.file("small.dcm"), 48);    // its BMP is 1,110 bytes
+    const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r', '\n'};
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::string setup;
+    };
+    const std::vector<Case> cases = {
+        {"copy over a file", {"copy", "--mode", "3", "image.dcm", "out"}, limited},
+        {"bare copy over a file", {"copy", "--mode", "1", "image.dcm", "out"}, limited},
+        {"convert over a file", {"convert", "--plugin", "tonewell", "small.dcm", "out"}, limited},
+        {"copy onto a directory", {"copy", "--mode", "2", "image.dcm", "out"}, ""},
+        {"convert onto a directory", {"convert", "--plugin", "lumenar", "small.dcm", "out"}, ""},
+        {"copy onto a device that is always full", {"copy", "--mode", "2", "image.dcm", "out"}, ""},
+        {"convert onto a device that is always full", {"convert", "--plugin", "lumenar", "small.dcm", "out"}, ""},
+    };
+    const std::string out = directory.file("out");
+    for (const char* name : {"stdout.txt", "stderr.txt"}) writeFile(directory.file(name), {});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string what = c.what;
+        std::filesystem::remove_all(out);
+        if (what.find("directory") != std::string::npos) {
+            ASSERT_TRUE(std::filesystem::create_directory(out));
+        } else if (what.find("device") != std::string::npos) {
+            // A node of its own for the system's always-full device (1, 7 on
+            // Linux), where this process may make one; the system's own node
+            // is never put at risk.
+            if (mknod(out.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+                std::cout << "skipped: cannot make a device node here\n";
+                continue;
+            }
+        } else {
+            writeFile(out, earlier);
+        }
+        const std::filesystem::file_type before = std::filesystem::symlink_status(out).type();
+        const std::vector<std::string> namesBefore = namesIn(directory);
+
+        const ToolRun run = dicomtk(directory, c.arguments, c.setup);
+        EXPECT_NE(run.status, 0);
+        EXPECT_EQ(run.err, "dicomtk: out: cannot write\n");
+        EXPECT_EQ(std::filesystem::symlink_status(out).type(), before);
+        if (before == std::filesystem::file_type::regular) {
+            EXPECT_EQ(readFile(out), earlier);
+        }
+        // Nothing is left behind, not even a partly written file.
+        EXPECT_EQ(namesIn(directory), namesBefore);
+    }
+    // Without the limit the same copy replaces the file.
+    std::filesystem::remove_all(out);
+    writeFile(out, earlier);
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "image.dcm", "out"}).status, 0);
+    EXPECT_GT(readFile(out).size(), 4000u);
+    EXPECT_EQ(namesIn(directory), (std::vector<std::string>{"image.dcm", "out", "small.dcm", "stderr.txt", "stdout.txt"}));
 }
