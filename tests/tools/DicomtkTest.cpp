@@ -17,7 +17,6 @@
 
 using datasets::bytesElement;
 using datasets::textElement;
-using datasets::u16Element;
 
 namespace {
 
@@ -42,19 +41,36 @@ ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::stri
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text("stdout.txt"), text("stderr.txt")};
 }
 
-// A small 16-bit image: 4 rows x 6 columns, pixel data of pixelBytes bytes.
-void writeImage(const std::string& path, size_t pixelBytes, bool withPixels = true) {
+enum class Endian { little, big };
+
+// A small 16-bit image: 4 rows x 6 columns, pixel data of pixelBytes bytes,
+// every sample 0x0800. Little endian, the data set is written in explicit VR
+// little endian; big endian, in explicit VR big endian with its numbers and
+// samples stored big endian, as such a file holds them.
+void writeImage(const std::string& path, size_t pixelBytes, bool withPixels = true, Endian order = Endian::little) {
+    auto number = [order](uint16_t value) {
+        const uint8_t high = static_cast<uint8_t>(value >> 8), low = static_cast<uint8_t>(value);
+        return order == Endian::big ? std::vector<uint8_t>{high, low} : std::vector<uint8_t>{low, high};
+    };
     AssociationService service;
     DataSet set;
+    if (order == Endian::big) {
+        set.addElement(bytesElement(0x0002, 0x0001, {0x00, 0x01}, vrCode('O', 'B')));
+        set.addElement(textElement(0x0002, 0x0010, std::string("1.2.840.10008.1.2.2\0", 20), vrCode('U', 'I')));
+    }
     set.addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2", vrCode('U', 'I')));
     set.addElement(textElement(0x0010, 0x0010, "DOE^JANE", vrCode('P', 'N')));
-    set.addElement(u16Element(0x0028, 0x0010, 4, vrCode('U', 'S')));
-    set.addElement(u16Element(0x0028, 0x0011, 6, vrCode('U', 'S')));
-    set.addElement(u16Element(0x0028, 0x0100, 16, vrCode('U', 'S')));
-    set.addElement(u16Element(0x0028, 0x0101, 12, vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0010, number(4), vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0011, number(6), vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0100, number(16), vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0101, number(12), vrCode('U', 'S')));
     if (withPixels) {
         std::vector<uint8_t> pixels(pixelBytes);
-        for (size_t index = 0; index + 1 < pixels.size(); index += 2) pixels[index + 1] = 0x08;  // 0x0800
+        const std::vector<uint8_t> sample = number(0x0800);
+        for (size_t index = 0; index + 1 < pixels.size(); index += 2) {
+            pixels[index] = sample[0];
+            pixels[index + 1] = sample[1];
+        }
         set.addElement(bytesElement(0x7FE0, 0x0010, pixels, vrCode('O', 'W')));
     }
     service.saveFile(path.c_str(), FileWithHeaderExplicit, &set);
@@ -98,6 +114,15 @@ TEST(Dicomtk, DumpListsElementsInTagOrderWithValues) {
     }
     EXPECT_LT(run.out.find("(0008,0016)"), run.out.find("(0010,0010)"));
     EXPECT_LT(run.out.find("(0010,0010)"), run.out.find("(0028,0010)"));
+
+    // A big-endian file's numbers are shown as numbers, not as swapped bytes.
+    writeImage(directory.file("big.dcm"), 48, true, Endian::big);
+    const ToolRun big = dicomtk(directory, {"dump", "big.dcm"});
+    ASSERT_EQ(big.status, 0) << big.err;
+    for (const char* line : {"(0002,0010) UI 20 \"1.2.840.10008.1.2.2\"\n", "(0028,0010) US 2 4\n",
+                             "(0028,0011) US 2 6\n", "(7FE0,0010) OW 48 48 bytes\n"}) {
+        EXPECT_NE(big.out.find(line), std::string::npos) << line << "\n" << big.out;
+    }
 }
 
 TEST(Dicomtk, CopyWritesEachModeAndReadsBackTheSameElements) {
@@ -121,19 +146,45 @@ TEST(Dicomtk, CopyWritesEachModeAndReadsBackTheSameElements) {
 }
 
 TEST(Dicomtk, ConvertWritesTheRasterAsAGrayscaleBmp) {
+    // The two headers of a 4 x 6 image with its rows padded to 8 bytes.
+    const uint8_t headers[54] = {
+        'B',  'M',               // file type
+        0x56, 0x04, 0x00, 0x00,  // file size 1110: headers, palette and pixels
+        0x00, 0x00, 0x00, 0x00,  // reserved
+        0x36, 0x04, 0x00, 0x00,  // pixels at offset 1078, after the 256-entry palette
+        0x28, 0x00, 0x00, 0x00,  // BITMAPINFOHEADER size 40
+        0x06, 0x00, 0x00, 0x00,  // width 6
+        0x04, 0x00, 0x00, 0x00,  // height 4, positive: bottom row first
+        0x01, 0x00,              // planes 1
+        0x08, 0x00,              // 8 bits per pixel
+        0x00, 0x00, 0x00, 0x00,  // no compression
+        0x20, 0x00, 0x00, 0x00,  // image size 32: 4 rows of 8 bytes
+        0x13, 0x0B, 0x00, 0x00,  // 2835 pixels per metre across (72 dpi)
+        0x13, 0x0B, 0x00, 0x00,  // 2835 pixels per metre down
+        0x00, 0x01, 0x00, 0x00,  // 256 palette entries
+        0x00, 0x00, 0x00, 0x00,  // all of them important
+    };
     TemporaryDirectory directory;
     writeImage(directory.file("image.dcm"), 48);
+    writeImage(directory.file("big.dcm"), 48, true, Endian::big);
     for (const char* plugin : {"lumenar", "lumenar_interactive", "tonewell"}) {
         SCOPED_TRACE(plugin);
         const ToolRun run = dicomtk(directory, {"convert", "--plugin", plugin, "image.dcm", "image.bmp"});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::vector<uint8_t> bmp = readFile(directory.file("image.bmp"));
         ASSERT_EQ(bmp.size(), 14u + 40 + 1024 + 4 * 8);  // rows padded to 8 bytes
-        EXPECT_EQ(bmp[0], 'B');
-        EXPECT_EQ(bmp[1], 'M');
-        EXPECT_EQ(bmp[28], 8);  // bits per pixel
+        EXPECT_EQ(std::vector<uint8_t>(bmp.begin(), bmp.begin() + 54), std::vector<uint8_t>(headers, headers + 54));
+        for (uint32_t level = 0; level < 256; ++level) {
+            const std::vector<uint8_t> gray = {uint8_t(level), uint8_t(level), uint8_t(level), 0};
+            ASSERT_EQ(std::vector<uint8_t>(bmp.begin() + 54 + level * 4, bmp.begin() + 58 + level * 4), gray) << level;
+        }
         const uint8_t expected = std::string(plugin) == "tonewell" ? 255 : 0x80;  // 0x0800: shift 4
         EXPECT_EQ(bmp[14 + 40 + 1024], expected);
+
+        // The same image in a big-endian file gives the same BMP, byte for byte.
+        const ToolRun bigRun = dicomtk(directory, {"convert", "--plugin", plugin, "big.dcm", "big.bmp"});
+        ASSERT_EQ(bigRun.status, 0) << bigRun.err;
+        EXPECT_EQ(readFile(directory.file("big.bmp")), bmp);
     }
     const std::vector<uint8_t> log = readFile(directory.file("lumenar.tmp"));
     EXPECT_EQ(std::string(log.begin(), log.end()), "Convert Optimimal Bit Shift = 4\nMode = 0\n");
