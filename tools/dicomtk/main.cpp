@@ -5,13 +5,13 @@
 //   dicomtk echo [-aet AET] [-aec AET] [--repeat N] HOST PORT
 //   dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...
 
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "common/OutputFile.h"
 
 namespace {
 
@@ -35,7 +35,9 @@ const char* const copyHelp =
     "  2  preamble, DICM and file meta information, all implicit VR little endian\n"
     "  3  preamble, DICM, meta information in explicit VR little endian, then the\n"
     "     data set in the transfer syntax that (0002,0010) names\n"
-    "The meta information group is added when the data set has none.\n";
+    "The meta information group is added when the data set has none. A file at\n"
+    "OUT is replaced only once the copy is complete; a failed copy leaves it as\n"
+    "it was.\n";
 
 }  // namespace
 
@@ -65,8 +67,8 @@ int runCopy(const std::vector<std::string>& arguments) {
     AssociationService service;
     std::unique_ptr<ObjectDataSet> set(loadDicom(service, paths[0]));
     if (!set) return 1;
-    if (service.saveFile(paths[1].c_str(), mode, set.get()) == 0) {
-        std::remove(paths[1].c_str());
+    OutputFile output(paths[1]);
+    if (service.saveFile(output.path().c_str(), mode, set.get()) == 0 || output.commit() == 0) {
         return fail(paths[1], "cannot write");
     }
     return 0;
