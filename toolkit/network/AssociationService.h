@@ -157,6 +157,8 @@ public:
     // Sends A-RELEASE-RQ on an established association and waits for the
     // answer; closes the connection in every case. Returns 1.
     int release();
+    // Sends A-ABORT (when connected) and closes the connection. Returns 1.
+    int abort();
 
     // Receives PDUs until one message (a command set or a data set) is
     // complete and decodes it into set: 1, or 0 when not established, on

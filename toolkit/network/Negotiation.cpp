@@ -249,6 +249,11 @@ int AssociationService::serveAccepted() {
     return negotiate();
 }
 
+int AssociationService::abort() {
+    abortAssociation();
+    return 1;
+}
+
 int AssociationService::release() {
     PDataPdu::resetReceiveState();
     if (isEstablished()) {

@@ -14,6 +14,7 @@ int runCopy(const std::vector<std::string>& arguments);
 int runConvert(const std::vector<std::string>& arguments, const std::string& programPath);
 int runEcho(const std::vector<std::string>& arguments);
 int runStore(const std::vector<std::string>& arguments);
+int runServe(const std::vector<std::string>& arguments);
 
 // Prints "dicomtk: subject: problem" on standard error; returns 1.
 int fail(const std::string& subject, const std::string& problem);

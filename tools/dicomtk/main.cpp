@@ -4,6 +4,7 @@
 //   dicomtk convert --plugin NAME|PATH IN OUT.bmp
 //   dicomtk echo [-aet AET] [-aec AET] [--repeat N] HOST PORT
 //   dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...
+//   dicomtk serve [--port P] [--store-dir DIR] [...]
 
 #include <iostream>
 #include <memory>
@@ -25,7 +26,9 @@ const char* const mainHelp =
     "  echo [-aet AET] [-aec AET] [--repeat N] HOST PORT\n"
     "                                     verify that a DICOM peer answers (C-ECHO)\n"
     "  store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...\n"
-    "                                     send DICOM files to a peer (C-STORE)\n";
+    "                                     send DICOM files to a peer (C-STORE)\n"
+    "  serve [--port P] [--store-dir DIR] [...]\n"
+    "                                     a storage server (C-ECHO, C-STORE)\n";
 
 const char* const copyHelp =
     "usage: dicomtk copy --mode 1|2|3 IN OUT\n"
@@ -87,6 +90,7 @@ int main(int argc, char** argv) {
     if (command == "convert") return runConvert(arguments, argv[0]);
     if (command == "echo") return runEcho(arguments);
     if (command == "store") return runStore(arguments);
+    if (command == "serve") return runServe(arguments);
     std::cerr << mainHelp;
     return fail(command, "unknown command");
 }

@@ -1,0 +1,115 @@
+#include "FolderStore.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <random>
+
+#include "platform/DurableFiles.h"
+
+namespace {
+
+// Temporary names differ between threads and between processes sharing a folder.
+std::string temporaryName(const std::string& uid) {
+    static const uint64_t processTag = std::random_device{}() ^ (static_cast<uint64_t>(std::random_device{}()) << 32);
+    static std::atomic<uint64_t> counter{0};
+    char tag[40];
+    std::snprintf(tag, sizeof tag, "%016llx-%llu", static_cast<unsigned long long>(processTag),
+                  static_cast<unsigned long long>(counter++));
+    return ".incoming-" + uid + "-" + tag + ".tmp";
+}
+
+// Sets the Transfer Syntax UID of the meta group to uid (padded to even).
+int labelTransferSyntax(DataSet* set, const UidValue& uid) {
+    DataElement* syntax = set->find(0x0002, 0x0010);
+    if (syntax == nullptr) return 0;
+    const uint32_t length = uid.size() + (uid.size() & 1u);
+    auto* value = new (std::nothrow) uint8_t[length == 0 ? 1 : length];
+    if (value == nullptr) return 0;
+    std::memset(value, 0, length == 0 ? 1 : length);
+    std::memcpy(value, uid.text(), uid.size());
+    if (syntax->ownsValue != 0) delete[] syntax->value;
+    syntax->value = value;
+    syntax->length = length;
+    syntax->ownsValue = 1;
+    return 1;
+}
+
+}  // namespace
+
+std::string uidText(DataSet* set, uint16_t group, uint16_t element) {
+    const DataElement* found = set->find(group, element);
+    if (found == nullptr || found->value == nullptr) return "";
+    std::string text(reinterpret_cast<const char*>(found->value), found->length);
+    while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+FolderStore::FolderStore(std::string folder, bool sync) : folder_(std::move(folder)), sync_(sync) {}
+
+bool FolderStore::isSafeUid(const std::string& uid) {
+    if (uid.empty() || uid.size() > 64) return false;
+    bool componentStarted = false;
+    for (char character : uid) {
+        if (character == '.') {
+            if (!componentStarted) return false;
+            componentStarted = false;
+        } else if (character >= '0' && character <= '9') {
+            componentStarted = true;
+        } else {
+            return false;
+        }
+    }
+    return componentStarted;
+}
+
+int FolderStore::handleStore(AssociationService* association, DataSet* command) {
+    association_ = association;
+    expectedUid_ = uidText(command, 0x0000, AffectedSopInstanceUid);
+    lastStatus = 0xFFFF;
+    lastProblem = "the data set could not be read";
+    lastUid = expectedUid_;
+    ObjectDataSet dataSet;
+    const int answered = handleAnyCommand(association, command, &dataSet);
+    association_ = nullptr;
+    return answered;
+}
+
+uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
+    const std::string uid = uidText(dataSet, 0x0008, 0x0018);
+    lastUid = uid;
+    lastProblem.clear();
+    if (!isSafeUid(uid)) {
+        lastProblem = "SOP Instance UID '" + uid + "' is not a UID";
+        return lastStatus = cannotUnderstand;
+    }
+    if (uid != expectedUid_) {
+        lastProblem = "the data set's SOP Instance UID " + uid + " is not the command's '" + expectedUid_ + "'";
+        return lastStatus = dataSetDoesNotMatch;
+    }
+    UidValue transferSyntax;
+    if (association_ == nullptr ||
+        !association_->transferSyntaxOfContext(association_->PDataPdu::currentContextId, transferSyntax)) {
+        lastProblem = "the data set's transfer syntax is unknown";
+        return lastStatus = cannotUnderstand;
+    }
+    const std::string target = folder_ + "/" + uid + ".dcm";
+    const std::string temporary = folder_ + "/" + temporaryName(uid);
+    association_->addMetaHeader(dataSet);
+    int written = labelTransferSyntax(dataSet, transferSyntax) &&
+                  association_->saveFile(temporary.c_str(), FileWithHeaderExplicit, dataSet);
+    if (written && sync_) written = platform::syncFile(temporary.c_str());
+    if (written) written = platform::replaceFile(temporary.c_str(), target.c_str());
+    if (!written) {
+        std::remove(temporary.c_str());
+        lastProblem = "cannot write " + target;
+        return lastStatus = outOfResources;
+    }
+    // The new name must survive a crash too before Success is answered.
+    if (sync_ && !platform::syncDirectory(folder_.c_str())) {
+        lastProblem = "cannot sync the folder " + folder_;
+        return lastStatus = outOfResources;
+    }
+    return lastStatus = StatusSuccess;
+}
