@@ -184,6 +184,10 @@ public:
     // The ID of the first accepted context that was proposed for
     // abstractSyntax and carries transferSyntax, or 0.
     uint8_t contextForSyntaxes(const UidValue& abstractSyntax, const UidValue& transferSyntax);
+    // The ID of the first accepted context proposed for abstractSyntax
+    // whose transfer syntax has a codec, or 0: whether messages of that
+    // abstract syntax can be sent at all.
+    uint8_t acceptedContextFor(const UidValue& abstractSyntax);
     // 1 and the transfer syntax of the accepted context contextId, or 0.
     int transferSyntaxOfContext(uint8_t contextId, UidValue& transferSyntax);
     // The abstract syntax the request proposed for contextId: 1, or 0.
