@@ -215,8 +215,8 @@ int MoveSopClass::handleCommand(AssociationService* association, DataSet* comman
             answer(StatusPending, static_cast<uint16_t>(total - index - 1), completed, failed, warning);
         }
     }
-    const uint16_t finalStatus = failed != 0 ? uint16_t{StatusSubOperationsFailed} : uint16_t{StatusSuccess};
-    answer(finalStatus, 0, completed, failed, warning);
+    const uint16_t outcome = failed != 0 ? uint16_t{StatusSubOperationsFailed} : uint16_t{StatusSuccess};
+    answer(outcome, 0, completed, failed, warning);
     deleteAll(results);
     return 1;
 }
