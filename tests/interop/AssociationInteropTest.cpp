@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/time.h>
-
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -16,9 +13,10 @@
 
 #include "../support/ChildProcess.h"
 #include "../support/DataSetText.h"
+#include "../support/Loopback.h"
 #include "../support/TemporaryFiles.h"
-#include "network/AssociationService.h"
 #include "platform/Sockets.h"
+#include "network/AssociationService.h"
 
 using datasets::textElement;
 using datasets::u16Element;
@@ -67,72 +65,6 @@ std::string title(const char* field) {
     std::string text(field);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
     return text;
-}
-
-// A socket listening on 127.0.0.1 only. Its accept gives up after
-// peerSeconds (the receive time-out applies to accept), so an acceptor
-// never waits for ever for a peer that did not come.
-class LoopbackListener {
-public:
-    LoopbackListener() {
-        for (int attempt = 0; attempt < 5 && handle == 0; ++attempt) {
-            const uint16_t candidate = platform::freeLocalPort();
-            if (candidate == 0) continue;
-            const intptr_t made = platform::openSocket(platform::SocketKind::stream);
-            if (made < 0) continue;
-            const timeval timeout = {peerSeconds, 0};
-            setsockopt(static_cast<int>(made), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-            SocketAddress local = {};
-            local.family = 2;
-            local.port = platform::hostToNetwork16(candidate);
-            local.address = platform::dottedAddress("127.0.0.1");
-            if (platform::bindSocket(made, local) == 0 && platform::listenSocket(made, 5) == 0) {
-                handle = made;
-                port = std::to_string(candidate);
-            } else {
-                platform::closeSocket(made);
-            }
-        }
-    }
-    ~LoopbackListener() {
-        if (handle > 0) platform::closeSocket(handle);
-    }
-    LoopbackListener(const LoopbackListener&) = delete;
-    LoopbackListener& operator=(const LoopbackListener&) = delete;
-
-    // Whether a connection waits to be accepted, within peerSeconds.
-    bool connectionWaiting() const { return platform::waitReadable(handle, peerSeconds) == 1; }
-
-    SocketHandle handle = 0;
-    std::string port;
-};
-
-// Whether something accepts TCP connections on 127.0.0.1:port. Each probe
-// connection is closed at once, which the peer takes as a connection that
-// brought no request.
-bool accepting(const std::string& port) {
-    const intptr_t probe = platform::openSocket(platform::SocketKind::stream);
-    if (probe < 0) return false;
-    SocketAddress peer = {};
-    peer.family = 2;
-    peer.port = platform::hostToNetwork16(static_cast<uint16_t>(std::stoi(port)));
-    peer.address = platform::dottedAddress("127.0.0.1");
-    const bool connected = platform::connectSocket(probe, peer) == 0;
-    platform::closeSocket(probe);
-    return connected;
-}
-
-// Retries connecting until child accepts on port, waiting between the
-// tries for the child to end; false when it ended or did not listen within
-// peerSeconds.
-bool waitUntilAccepting(ChildProcess& child, const std::string& port) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(peerSeconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (accepting(port)) return true;
-        int status = 0;
-        if (child.waitForExit(20, status)) return false;
-    }
-    return false;
 }
 
 // Whether the peer closes the connection within peerSeconds, sending
@@ -217,7 +149,7 @@ protected:
             arguments.insert(arguments.end(), options.begin(), options.end());
             arguments.push_back(port);
             if (!child.start(arguments, log(name))) return false;
-            if (waitUntilAccepting(child, port)) return true;
+            if (waitUntilAccepting(child, port, peerSeconds)) return true;
             child.kill();  // the port may have been taken meanwhile: another one
         }
         return false;
@@ -281,7 +213,7 @@ protected:
 
 TEST_F(AssociationInterop, EchoscuEchoesWithOurAcceptorAndReleases) {
     REQUIRE_TOOL(echoscu, "echoscu");
-    LoopbackListener listener;
+    LoopbackListener listener(peerSeconds);
     ASSERT_NE(listener.handle, 0);
     BoundedService service;
     // One echo, then five in one association, on the same listener and
@@ -317,7 +249,7 @@ TEST_F(AssociationInterop, PeerProposingOnlyExplicitVrGetsNoContextAndTheNextPee
     REQUIRE_TOOL(echoscu, "echoscu");
     const std::string file = writeCtFile();
     const std::string profile = writeExplicitOnlyProfile();
-    LoopbackListener listener;
+    LoopbackListener listener(peerSeconds);
     ASSERT_NE(listener.handle, 0);
     const std::vector<std::string> storescuArguments = {
         storescu, "-d", "-xf", profile, "ExplicitOnly", "-to", "30", "-ta", "30", "127.0.0.1", listener.port, file};
