@@ -128,10 +128,12 @@ protected:
         return path;
     }
 
-    std::vector<std::string> echoscuArguments(const std::string& port, int repeat) const {
+    std::vector<std::string> echoscuArguments(const std::string& port, int repeat,
+                                              const std::vector<std::string>& options = {}) const {
         std::vector<std::string> arguments = {echoscu, "-d", "-aet", "ECHOSCU", "-aec", "DICOMTK-TEST",
                                               "-to", "30", "-ta", "30", "-td", "30"};
         if (repeat > 1) arguments.insert(arguments.end(), {"--repeat", std::to_string(repeat)});
+        arguments.insert(arguments.end(), options.begin(), options.end());
         arguments.insert(arguments.end(), {"127.0.0.1", port});
         return arguments;
     }
@@ -177,19 +179,38 @@ protected:
         return ids;
     }
 
-    // Checks what our acceptor negotiated with echoscu: the one Verification
-    // context, accepted with implicit VR little endian, and the titles.
-    void expectEchoscuContext(AssociationService& service) {
+    // Our requester's C-ECHO-RQ, answered with success.
+    void expectEchoAnswered(AssociationService& service, uint16_t messageId) {
+        CommandSet request;
+        fillEchoRequest(request, messageId);
+        ASSERT_EQ(service.sendCommand(request, UidValue(verificationUid)), 1);
+        CommandSet response;
+        ASSERT_EQ(service.readMessage(response), 1);
+        EXPECT_EQ(valueBytes(response, 0x0000, 0x0002), verificationValue);
+        EXPECT_EQ(response.findU16(0x0000, 0x0100), echoResponseField);
+        EXPECT_EQ(response.findU16(0x0000, 0x0120), messageId);
+        EXPECT_EQ(response.findU16(0x0000, 0x0800), noDataSet);
+        ASSERT_NE(response.find(0x0000, 0x0900), nullptr);
+        EXPECT_EQ(response.findU16(0x0000, 0x0900), 0x0000);
+        response.clear();
+    }
+
+    // Checks what our acceptor negotiated with echoscu: contexts
+    // Verification contexts, all accepted with implicit VR little endian,
+    // and the titles.
+    void expectEchoscuContexts(AssociationService& service, uint32_t contexts = 1) {
         EXPECT_TRUE(service.isEstablished());
         EXPECT_EQ(title(service.AssociateRequestPdu::callingAeTitle), "ECHOSCU");
         EXPECT_EQ(title(service.AssociateRequestPdu::calledAeTitle), "DICOMTK-TEST");
-        ASSERT_EQ(service.acceptedContexts.count(), 1u);
-        const PresentationContextResultItem& accepted = service.acceptedContexts.at(0)->element;
-        EXPECT_EQ(accepted.resultReason, ContextAccepted);
-        EXPECT_STREQ(accepted.transferSyntax.value.text(), implicitLittleEndianUid);
-        UidValue abstractSyntax;
-        ASSERT_EQ(service.abstractSyntaxOfContext(accepted.contextId, abstractSyntax), 1);
-        EXPECT_STREQ(abstractSyntax.text(), verificationUid);
+        ASSERT_EQ(service.acceptedContexts.count(), contexts);
+        for (uint32_t index = 0; index < contexts; ++index) {
+            const PresentationContextResultItem& accepted = service.acceptedContexts.at(index)->element;
+            EXPECT_EQ(accepted.resultReason, ContextAccepted);
+            EXPECT_STREQ(accepted.transferSyntax.value.text(), implicitLittleEndianUid);
+            UidValue abstractSyntax;
+            ASSERT_EQ(service.abstractSyntaxOfContext(accepted.contextId, abstractSyntax), 1);
+            EXPECT_STREQ(abstractSyntax.text(), verificationUid);
+        }
     }
 
     // After the last message: the peer's A-RELEASE-RQ ends readMessage with
@@ -206,36 +227,61 @@ protected:
     std::string echoscu = findProgram("echoscu");
     std::string storescu = findProgram("storescu");
     std::string storescp = findProgram("storescp");
+    std::string dcmqrscp = findProgram("dcmqrscp");
 };
 
 #define REQUIRE_TOOL(path, name) \
     if ((path).empty()) GTEST_SKIP() << "DCMTK's " name " is not installed"
 
-TEST_F(AssociationInterop, EchoscuEchoesWithOurAcceptorAndReleases) {
+// Each row is one association of echoscu with our acceptor, all on the same
+// listener and service: its echoes are answered, and it ends with the
+// peer's release (answered; the peer then closes) or its abort.
+TEST_F(AssociationInterop, EchoscuEchoesWithOurAcceptorAndEnds) {
     REQUIRE_TOOL(echoscu, "echoscu");
+    struct Case {
+        const char* name;
+        int repeat;
+        std::vector<std::string> options;
+        uint32_t contexts;  // Verification contexts proposed, each accepted
+        bool aborts;
+    };
+    const Case cases[] = {
+        {"one echo", 1, {}, 1, false},
+        {"five echoes in one association", 5, {}, 1, false},
+        // 128 contexts of 38 transfer syntaxes each: a request of about 100 KB.
+        {"every context and transfer syntax echoscu can propose", 2, {"-ppc", "128", "-pts", "38"}, 128, false},
+        {"aborted after its echoes", 2, {"--abort"}, 1, true},
+    };
     LoopbackListener listener(peerSeconds);
     ASSERT_NE(listener.handle, 0);
     BoundedService service;
-    // One echo, then five in one association, on the same listener and
-    // service.
-    for (const int repeat : {1, 5}) {
-        SCOPED_TRACE("echoscu --repeat " + std::to_string(repeat));
-        const std::string name = "echoscu-" + std::to_string(repeat);
+    int row = 0;
+    for (const Case& echo : cases) {
+        SCOPED_TRACE(echo.name);
+        const std::string name = "echoscu-" + std::to_string(++row);
         ChildProcess peer;
-        ASSERT_TRUE(peer.start(echoscuArguments(listener.port, repeat), log(name)));
+        ASSERT_TRUE(peer.start(echoscuArguments(listener.port, echo.repeat, echo.options), log(name)));
         ASSERT_EQ(service.serveOnListener(listener.handle), listener.handle);
-        expectEchoscuContext(service);
-        const std::vector<uint16_t> ids = answerEchoes(service, repeat);
-        EXPECT_EQ(std::set<uint16_t>(ids.begin(), ids.end()).size(), static_cast<size_t>(repeat))
+        expectEchoscuContexts(service, echo.contexts);
+        const std::vector<uint16_t> ids = answerEchoes(service, echo.repeat);
+        EXPECT_EQ(std::set<uint16_t>(ids.begin(), ids.end()).size(), static_cast<size_t>(echo.repeat))
             << "every request has its own message ID";
-        expectReleasedByPeer(service);
+        if (echo.aborts) {
+            CommandSet after;
+            EXPECT_EQ(service.readMessage(after), 0);
+            EXPECT_FALSE(service.isEstablished());
+            EXPECT_EQ(service.socket.connected, 0) << "an aborted association's connection is closed";
+        } else {
+            expectReleasedByPeer(service);
+        }
         int status = -1;
         ASSERT_TRUE(peer.waitForExit(peerSeconds * 1000, status));
         EXPECT_EQ(status, 0);
         const std::string text = readTextFile(log(name));
-        EXPECT_EQ(countOccurrences(text, "Received Echo Response (Success)"), repeat);
-        EXPECT_NE(text.find("Accepted Transfer Syntax: =LittleEndianImplicit"), std::string::npos);
-        EXPECT_NE(text.find("Releasing Association"), std::string::npos);
+        EXPECT_EQ(countOccurrences(text, "Received Echo Response (Success)"), echo.repeat);
+        EXPECT_EQ(countOccurrences(text, "Accepted Transfer Syntax: =LittleEndianImplicit"),
+                  static_cast<int>(echo.contexts));
+        EXPECT_NE(text.find(echo.aborts ? "Aborting Association" : "Releasing Association"), std::string::npos);
         EXPECT_EQ(text.find("\nE: "), std::string::npos) << "echoscu logged an error";
     }
 }
@@ -285,7 +331,7 @@ TEST_F(AssociationInterop, PeerProposingOnlyExplicitVrGetsNoContextAndTheNextPee
         ChildProcess echo;
         ASSERT_TRUE(echo.start(echoscuArguments(listener.port, 1), log("echoscu")));
         ASSERT_EQ(service.serveOnListener(listener.handle), listener.handle);
-        expectEchoscuContext(service);
+        expectEchoscuContexts(service);
         answerEchoes(service, 1);
         expectReleasedByPeer(service);
         int status = -1;
@@ -317,21 +363,7 @@ TEST_F(AssociationInterop, OurRequesterEchoesWithStorescpAndReleases) {
         EXPECT_EQ(accepted.contextId, service.presentationContextFor(UidValue(verificationUid)));
         EXPECT_STREQ(accepted.transferSyntax.value.text(), implicitLittleEndianUid);
         EXPECT_EQ(title(service.AssociateAcceptPdu::calledAeTitle), "STORESCP");
-        for (int echo = 0; echo < 3; ++echo) {
-            ++messageId;
-            CommandSet request;
-            fillEchoRequest(request, messageId);
-            ASSERT_EQ(service.sendCommand(request, UidValue(verificationUid)), 1);
-            CommandSet response;
-            ASSERT_EQ(service.readMessage(response), 1);
-            EXPECT_EQ(valueBytes(response, 0x0000, 0x0002), verificationValue);
-            EXPECT_EQ(response.findU16(0x0000, 0x0100), echoResponseField);
-            EXPECT_EQ(response.findU16(0x0000, 0x0120), messageId);
-            EXPECT_EQ(response.findU16(0x0000, 0x0800), noDataSet);
-            ASSERT_NE(response.find(0x0000, 0x0900), nullptr);
-            EXPECT_EQ(response.findU16(0x0000, 0x0900), 0x0000);
-            response.clear();
-        }
+        for (int echo = 0; echo < 3; ++echo) expectEchoAnswered(service, ++messageId);
         EXPECT_EQ(service.release(), 1);
         EXPECT_FALSE(service.isEstablished());
         EXPECT_EQ(service.socket.connected, 0);
@@ -382,6 +414,67 @@ TEST_F(AssociationInterop, StorescpRefusingGivesNoAssociation) {
             EXPECT_TRUE(peer.running());
         }
     }
+}
+
+// Our requester against dcmqrscp, which knows one called AE title, QRSCP,
+// and serves each association in a process of its own: the title it knows
+// gets an association and an echo; another is refused as not recognised
+// (rejected permanent, service user, reason 7); dcmqrscp goes on serving.
+TEST_F(AssociationInterop, DcmqrscpAcceptsOnlyItsCalledTitle) {
+    REQUIRE_TOOL(dcmqrscp, "dcmqrscp");
+    std::error_code error;
+    std::filesystem::create_directory(directory.file("archive"), error);
+    ChildProcess peer;
+    std::string port;
+    for (int attempt = 0; attempt < 3 && port.empty(); ++attempt) {
+        const std::string candidate = std::to_string(platform::freeLocalPort());
+        const std::string configuration = directory.file("dcmqrscp.cfg");
+        const std::string text = "NetworkTCPPort = " + candidate +
+                                 "\nMaxPDUSize = 16384\nMaxAssociations = 4\n"
+                                 "HostTable BEGIN\nHostTable END\n"
+                                 "VendorTable BEGIN\nVendorTable END\n"
+                                 "AETable BEGIN\nQRSCP " + directory.file("archive") +
+                                 " RW (10, 1024mb) ANY\nAETable END\n";
+        writeFile(configuration, std::vector<uint8_t>(text.begin(), text.end()));
+        ASSERT_TRUE(peer.start({dcmqrscp, "-d", "-c", configuration, "-ta", "30", "-td", "30", candidate},
+                               log("dcmqrscp")));
+        if (waitUntilAccepting(peer, candidate, peerSeconds)) port = candidate;
+        else peer.kill();
+    }
+    ASSERT_FALSE(port.empty());
+    struct Case {
+        const char* calledTitle;
+        int established;
+    };
+    const Case cases[] = {
+        {"QRSCP", 1},
+        {"ELSEWHERE", 0},
+        {"QRSCP", 1},
+    };
+    uint16_t messageId = 7;
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.calledTitle);
+        BoundedService service;
+        service.setCalledAeTitle(row.calledTitle);
+        service.proposeAbstractSyntax(UidValue(verificationUid));
+        AssociateRejectPdu& reject = service;
+        reject.result = reject.source = reject.reason = 0;
+        ASSERT_EQ(service.requestAssociation("127.0.0.1", port.c_str()), row.established);
+        if (row.established) {
+            EXPECT_EQ(title(service.AssociateAcceptPdu::calledAeTitle), "QRSCP");
+            expectEchoAnswered(service, ++messageId);
+            EXPECT_EQ(service.release(), 1);
+        } else {
+            EXPECT_EQ(service.socket.connected, 0);
+            EXPECT_EQ(reject.result, 1);
+            EXPECT_EQ(reject.source, 1);
+            EXPECT_EQ(reject.reason, 7);
+        }
+        EXPECT_TRUE(peer.running());
+    }
+    const std::string text = readTextFile(log("dcmqrscp"));
+    EXPECT_EQ(countOccurrences(text, "Received Echo SCP RQ"), 2);
+    EXPECT_EQ(countOccurrences(text, "Refusing Association (BadAEService)"), 1);
 }
 
 }  // namespace

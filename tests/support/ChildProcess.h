@@ -8,11 +8,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -50,9 +51,13 @@ inline int countOccurrences(const std::string& haystack, const std::string& text
 }
 
 // One child process: standard input from /dev/null, standard output and
-// standard error appended to one log file. A child still running when the
-// object goes is killed and reaped, so that a test that stops half way
-// leaves no process behind.
+// standard error appended to one log file. The child leads a process group
+// of its own, so that processes it forks (a peer that serves each
+// association in a process of its own) go with it. A child still running
+// when the object goes is killed with its group and reaped, so that a test
+// that stops half way leaves no process behind; and the child is killed by
+// the system when the thread that started it ends, so that a test program
+// that is killed itself takes its peers along.
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -68,6 +73,8 @@ public:
                const std::vector<std::string>& extraEnvironment = {}) {
         if ((pid_ > 0 && !exited_) || arguments.empty()) return false;
         kill();
+        // Everything the child needs is prepared before the fork: between
+        // fork and exec it only makes system calls.
         std::vector<char*> argv;
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
@@ -76,18 +83,50 @@ public:
         std::vector<char*> envp;
         for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
         envp.push_back(nullptr);
+        // The exec's outcome: the pipe closes unread when the exec succeeds,
+        // and carries the error number when it fails.
+        int outcome[2];
+        if (pipe2(outcome, O_CLOEXEC) != 0) return false;
+        const pid_t parent = getpid();
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return false;
+        const pid_t pid = fork();
+        if (pid < 0) {
+            close(outcome[0]);
+            close(outcome[1]);
+            return false;
+        }
+        if (pid == 0) {
+            setpgid(0, 0);
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(127);
+            const int input = open("/dev/null", O_RDONLY);
+            const int output = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (input < 0 || output < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0) {
+                const int error = errno;
+                (void)!write(outcome[1], &error, sizeof error);
+                _exit(127);
+            }
+            execve(argv[0], argv.data(), envp.data());
+            const int error = errno;
+            (void)!write(outcome[1], &error, sizeof error);
+            _exit(127);
+        }
+        close(outcome[1]);
+        // The group exists before the parent signals it, whichever of the
+        // two runs first.
+        setpgid(pid, pid);
         pid_ = pid;
         exited_ = false;
+        int error = 0;
+        ssize_t got;
+        do {
+            got = read(outcome[0], &error, sizeof error);
+        } while (got < 0 && errno == EINTR);
+        close(outcome[0]);
+        if (got != 0) {
+            kill();
+            return false;
+        }
         pidDescriptor_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
         if (pidDescriptor_ < 0) {
             kill();
@@ -97,8 +136,8 @@ public:
     }
 
     // Waits at most milliseconds for the child to end (0 only looks). true
-    // when it has ended; status is then its exit status, or 128 plus the
-    // number of the signal that ended it.
+    // when it has ended (and its group is gone); status is then its exit
+    // status, or 128 plus the number of the signal that ended it.
     bool waitForExit(int milliseconds, int& status) {
         if (pid_ <= 0) return false;
         if (!exited_) {
@@ -115,7 +154,7 @@ public:
         return pid_ > 0 && !waitForExit(0, status);
     }
 
-    // Kills a running child and reaps it; a child that has ended is only reaped.
+    // Kills a running child and reaps it.
     void kill() {
         if (pid_ > 0 && !exited_) {
             ::kill(pid_, SIGKILL);
@@ -128,7 +167,10 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
+    // Whatever is left of the child's process group is killed first, while
+    // the child, unreaped, still holds the group's number.
     void reap() {
+        ::kill(-pid_, SIGKILL);
         int raw = 0;
         pid_t result;
         do {
