@@ -1,10 +1,12 @@
-// The upper layer against DCMTK's tools on 127.0.0.1: our acceptor serves
-// echoscu (and storescu, which proposes what its configuration file says),
-// our requester talks to storescp. The C-ECHO messages are built by hand.
-// A test whose DCMTK tool is not installed reports itself skipped.
+// The upper layer against DCMTK's tools on 127.0.0.1, each run as a child
+// process: our acceptor serves echoscu (and storescu, which proposes what
+// its configuration file says), our requester talks to storescp and
+// dcmqrscp. The C-ECHO messages are built by hand. A test whose DCMTK tool
+// is not installed reports itself skipped.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -15,8 +17,8 @@
 #include "../support/DataSetText.h"
 #include "../support/Loopback.h"
 #include "../support/TemporaryFiles.h"
-#include "platform/Sockets.h"
 #include "network/AssociationService.h"
+#include "platform/Sockets.h"
 
 using datasets::textElement;
 using datasets::u16Element;
@@ -106,7 +108,7 @@ protected:
         set.addElement(textElement(0x0008, 0x0018, "1.2.826.0.1.3680043.9.7133.1.77", vrCode('U', 'I')));
         set.addElement(textElement(0x0008, 0x0060, "CT", vrCode('C', 'S')));
         set.addElement(textElement(0x0010, 0x0010, "DOE^JANE", vrCode('P', 'N')));
-        files.saveFile(path.c_str(), FileWithHeaderExplicit, &set);
+        EXPECT_EQ(files.saveFile(path.c_str(), FileWithHeaderExplicit, &set), 1);
         return path;
     }
 
