@@ -28,3 +28,9 @@ foreach(index RANGE 0 ${interop_last} 2)
   # each program it runs 30 s.
   set_tests_properties(Interop.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
 endforeach()
+
+# The upper layer against DCMTK's echoscu, storescu and storescp as child
+# processes on 127.0.0.1; a test whose tool is missing reports itself skipped.
+add_executable(association_interop_tests interop/AssociationInteropTest.cpp)
+target_link_libraries(association_interop_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
+gtest_discover_tests(association_interop_tests PROPERTIES LABELS interop TIMEOUT 120 DISCOVERY_TIMEOUT 60)
