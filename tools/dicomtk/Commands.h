@@ -7,6 +7,10 @@
 #include "model/DataSet.h"
 #include "network/AssociationService.h"
 
+// The service through which dicomtk reads and writes files and talks to
+// peers.
+using ToolService = AssociationService;
+
 // The subcommands of dicomtk. Each takes its arguments (without the
 // subcommand's name) and returns the process exit status.
 int runDump(const std::vector<std::string>& arguments);

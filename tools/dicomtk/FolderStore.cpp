@@ -6,6 +6,7 @@
 #include <new>
 #include <random>
 
+#include "StorageUser.h"
 #include "platform/DurableFiles.h"
 
 namespace {
@@ -38,14 +39,6 @@ int labelTransferSyntax(DataSet* set, const UidValue& uid) {
 
 }  // namespace
 
-std::string uidText(DataSet* set, uint16_t group, uint16_t element) {
-    const DataElement* found = set->find(group, element);
-    if (found == nullptr || found->value == nullptr) return "";
-    std::string text(reinterpret_cast<const char*>(found->value), found->length);
-    while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
 FolderStore::FolderStore(std::string folder, bool sync) : folder_(std::move(folder)), sync_(sync) {}
 
 bool FolderStore::isSafeUid(const std::string& uid) {
@@ -66,7 +59,7 @@ bool FolderStore::isSafeUid(const std::string& uid) {
 
 int FolderStore::handleStore(AssociationService* association, DataSet* command) {
     association_ = association;
-    expectedUid_ = uidText(command, 0x0000, AffectedSopInstanceUid);
+    expectedUid_ = elementText(command, 0x0000, AffectedSopInstanceUid);
     lastStatus = 0xFFFF;
     lastProblem = "the data set could not be read";
     lastUid = expectedUid_;
@@ -77,7 +70,7 @@ int FolderStore::handleStore(AssociationService* association, DataSet* command) 
 }
 
 uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
-    const std::string uid = uidText(dataSet, 0x0008, 0x0018);
+    const std::string uid = elementText(dataSet, 0x0008, 0x0018);
     lastUid = uid;
     lastProblem.clear();
     if (!isSafeUid(uid)) {

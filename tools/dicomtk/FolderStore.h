@@ -47,7 +47,4 @@ private:
     std::string expectedUid_;
 };
 
-// The text of a UID element without its padding ("" when absent).
-std::string uidText(DataSet* set, uint16_t group, uint16_t element);
-
 #endif
