@@ -20,6 +20,12 @@ int runEcho(const std::vector<std::string>& arguments);
 int runStore(const std::vector<std::string>& arguments);
 int runServe(const std::vector<std::string>& arguments);
 
+int runFind(const std::vector<std::string>& arguments);
+int runMove(const std::vector<std::string>& arguments);
+
+// Prints the elements of set as dump does, draining it.
+void printDataSet(DataSet* set, bool bigEndian);
+
 // Prints "dicomtk: subject: problem" on standard error; returns 1.
 int fail(const std::string& subject, const std::string& problem);
 
