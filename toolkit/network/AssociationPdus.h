@@ -66,6 +66,10 @@ public:
     }
 
     int write(ByteStream* stream) {
+        // Of a received user-information item only the three kept sub-items
+        // are sent: the bytes of the ones it skipped stop counting, or the
+        // PDU length would promise bytes that never follow.
+        userInformation.extraLength = 0;
         encodedSize();
         stream->writeU8(pduType).writeU8(reserved).writeU32(pduLength).writeU16(protocolVersion).writeU16(reserved2);
         stream->writeBytes(reinterpret_cast<const uint8_t*>(calledAeTitle), aeTitleSize);
