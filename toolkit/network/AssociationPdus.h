@@ -91,7 +91,8 @@ public:
     }
 
     // Reads the PDU into this object, appending its presentation contexts to
-    // the list (emptying the list first is the caller's business). The PDU
+    // the list (emptying the list first is the caller's business); the
+    // application context and user information hold this PDU's only. The PDU
     // must hold its fixed part and items that add up to its length; a PDU
     // longer than largestLength is refused after its length has been read.
     // The whole PDU is buffered before its items are read, so a PDU that the
@@ -101,6 +102,10 @@ public:
         if (!header.u8(reserved) || !header.u32(pduLength)) return 0;
         if (pduLength < fixedLength || pduLength > largestLength) return 0;
         if (!stream->ensureAvailable(pduLength)) return 0;
+        // The same object reads every PDU of its type: an item this PDU
+        // lacks must not show the previous one's.
+        applicationContext.value.clear();
+        userInformation = UserInformationItem();
         WireReader body(stream, pduLength);
         body.u16(protocolVersion);
         body.u16(reserved2);
