@@ -133,7 +133,7 @@ uint32_t pduLengthOf(const std::vector<uint8_t>& bytes) {
 
 // Inserts bytes into the PDU and grows its PDU length to match.
 std::vector<uint8_t> inserted(std::vector<uint8_t> bytes, size_t at, const std::vector<uint8_t>& extra) {
-    bytes.insert(bytes.begin() + static_cast<long>(at), extra.begin(), extra.end());
+    bytes.insert(bytes.begin() + at, extra.begin(), extra.end());
     return withPduLength(bytes, pduLengthOf(bytes) + static_cast<uint32_t>(extra.size()));
 }
 
@@ -189,7 +189,7 @@ template <typename Pdu>
 void expectEveryCutFails(const std::vector<uint8_t>& bytes) {
     for (size_t size = 0; size < bytes.size(); ++size) {
         SCOPED_TRACE(::testing::Message() << "cut to " << size << " bytes");
-        WireStream stream(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(size)));
+        WireStream stream(std::vector<uint8_t>(bytes.begin(), bytes.begin() + size));
         Pdu pdu;
         EXPECT_EQ(pdu.read(&stream), 0);
     }
@@ -206,8 +206,8 @@ std::vector<Variant> associateVariants(const std::vector<uint8_t>& good, size_t 
         {"PDU length beyond 1 MiB", withPduLength(good, (1u << 20) + 1), Stop::afterLength},
         {"PDU length 0xFFFFFFFF", withPduLength(good, 0xFFFFFFFFu), Stop::afterLength},
         {"PDU length one short: the last item is cut", withPduLength(good, length - 1), Stop::atPduEnd},
-        {"PDU length cuts the user information header", withPduLength(good, static_cast<uint32_t>(informationAt - 6 + 3)),
-         Stop::atPduEnd},
+        {"PDU length cuts the user information header",
+         withPduLength(good, static_cast<uint32_t>(informationAt - 6 + 3)), Stop::atPduEnd},
         {"PDU length ends after the fixed part and one type byte",
          withPduLength(good, static_cast<uint32_t>(applicationContextAt - 6 + 1)), Stop::atPduEnd},
         {"one stray byte after the items", inserted(good, good.size(), {0x50}), Stop::atPduEnd},
@@ -347,7 +347,8 @@ TEST(AssociateRequestPdu, SetsAeTitlesOfUpToSixteenCharacters) {
     pdu.write(&stream);
     ASSERT_GE(stream.output.size(), 42u);
     EXPECT_EQ(std::string(stream.output.begin() + 10, stream.output.begin() + 26), "ABCDEFGHIJKLMNOP");
-    EXPECT_EQ(std::string(stream.output.begin() + 26, stream.output.begin() + 42), std::string("ABC") + std::string(13, '\0'));
+    EXPECT_EQ(std::string(stream.output.begin() + 26, stream.output.begin() + 42),
+              std::string("ABC") + std::string(13, '\0'));
 }
 
 TEST(AssociateRequestPdu, ReadsARoleSelectionWithSuccessAndCountsItOnce) {
@@ -567,7 +568,8 @@ TEST(ShortPdus, ALengthOtherThanFourOrACutPduFails) {
         std::function<int(WireStream&)> read;
     };
     const Fixture fixtures[] = {
-        {"reject", bytesOf(rejectCalledTitleNotRecognised), [](WireStream& s) { AssociateRejectPdu p; return p.read(&s); }},
+        {"reject", bytesOf(rejectCalledTitleNotRecognised),
+         [](WireStream& s) { AssociateRejectPdu p; return p.read(&s); }},
         {"release request", bytesOf(releaseRequest), [](WireStream& s) { ReleaseRequestPdu p; return p.read(&s); }},
         {"release response", bytesOf(releaseResponse), [](WireStream& s) { ReleaseResponsePdu p; return p.read(&s); }},
         {"abort", bytesOf(abortAsSent), [](WireStream& s) { AbortPdu p; return p.read(&s); }},
@@ -581,7 +583,7 @@ TEST(ShortPdus, ALengthOtherThanFourOrACutPduFails) {
         }
         for (size_t size = 0; size < fixture.bytes.size(); ++size) {
             SCOPED_TRACE(::testing::Message() << fixture.what << ", cut to " << size << " bytes");
-            WireStream stream(std::vector<uint8_t>(fixture.bytes.begin(), fixture.bytes.begin() + static_cast<long>(size)));
+            WireStream stream(std::vector<uint8_t>(fixture.bytes.begin(), fixture.bytes.begin() + size));
             EXPECT_EQ(fixture.read(stream), 0);
         }
     }

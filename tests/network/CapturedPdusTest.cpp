@@ -51,15 +51,15 @@ std::vector<uint8_t> asSentAgain(const std::vector<uint8_t>& pdu) {
     for (size_t at = 74; at < pdu.size();) {
         const size_t end = at + 4 + u16At(pdu, at + 2);
         if (pdu[at] != 0x50) {
-            result.insert(result.end(), pdu.begin() + static_cast<long>(at), pdu.begin() + static_cast<long>(end));
+            result.insert(result.end(), pdu.begin() + at, pdu.begin() + end);
         } else {
             const size_t header = result.size();
             result.insert(result.end(), {0x50, 0x00, 0x00, 0x00});
             for (size_t sub = at + 4; sub < end;) {
                 const size_t subEnd = sub + 4 + u16At(pdu, sub + 2);
                 if (pdu[sub] == 0x51 || pdu[sub] == 0x52 || pdu[sub] == 0x55) {
-                    result.insert(result.end(), pdu.begin() + static_cast<long>(sub),
-                                  pdu.begin() + static_cast<long>(subEnd));
+                    result.insert(result.end(), pdu.begin() + sub,
+                                  pdu.begin() + subEnd);
                 }
                 sub = subEnd;
             }
@@ -75,7 +75,8 @@ std::vector<uint8_t> asSentAgain(const std::vector<uint8_t>& pdu) {
 template <typename Pdu>
 void expectDcmtkHeader(Pdu& pdu, const char* calling) {
     EXPECT_EQ(std::string(pdu.calledAeTitle), "ANY-SCP         ");  // DCMTK pads its titles with spaces
-    EXPECT_EQ(std::string(pdu.callingAeTitle), std::string(calling) + std::string(16 - std::string(calling).size(), ' '));
+    const std::string padded = std::string(calling) + std::string(16 - std::string(calling).size(), ' ');
+    EXPECT_EQ(std::string(pdu.callingAeTitle), padded);
     EXPECT_EQ(pdu.protocolVersion, 1);
     EXPECT_EQ(pdu.applicationContext.value, UidValue("1.2.840.10008.3.1.1.1"));
     EXPECT_EQ(pdu.userInformation.maximumLengthValue(), 16384u);
@@ -247,7 +248,7 @@ TEST(CapturedPdus, EveryCutPduFails) {
     for (const Capture& capture : everyCapture()) {
         for (size_t size = 0; size < capture.bytes.size(); ++size) {
             SCOPED_TRACE(::testing::Message() << capture.name << " cut to " << size << " bytes");
-            WireStream stream(std::vector<uint8_t>(capture.bytes.begin(), capture.bytes.begin() + static_cast<long>(size)));
+            WireStream stream(std::vector<uint8_t>(capture.bytes.begin(), capture.bytes.begin() + size));
             ASSERT_EQ(readCapture(capture, stream), 0);
         }
     }

@@ -207,7 +207,8 @@ TEST(PresentationContextItem, DecodesVerificationWithImplicitLittleEndian) {
 }
 
 TEST(PresentationContextItem, RoundTripsTransferSyntaxesInProposalOrder) {
-    const char* syntaxes[] = {"1.2.840.10008.1.2.1", "1.2.840.10008.1.2.2", "1.2.840.10008.1.2", "1.2.840.10008.1.2.4.50"};
+    const char* syntaxes[] = {"1.2.840.10008.1.2.1", "1.2.840.10008.1.2.2", "1.2.840.10008.1.2",
+                              "1.2.840.10008.1.2.4.50"};
     PresentationContextItem sent;
     sent.contextId = 255;
     sent.resultReason = 0xFF;  // as some peers send the reserved byte
@@ -315,7 +316,8 @@ TEST(PresentationContextResultItem, DecodesAndRoundTripsAnAcceptedContext) {
 TEST(PresentationContextResultItem, MayComeWithoutItsTransferSyntax) {
     // The accept reader reuses one result item for every context: a refused
     // context without a transfer syntax must not keep the previous one's.
-    WireStream stream(withSentinel(concatenated(bytesOf(acceptedContext), bytesOf(refusedContextWithoutTransferSyntax))));
+    const std::vector<uint8_t> refused = bytesOf(refusedContextWithoutTransferSyntax);
+    WireStream stream(withSentinel(concatenated(bytesOf(acceptedContext), refused)));
     PresentationContextResultItem item;
     ASSERT_EQ(item.read(&stream), 1);
     ASSERT_EQ(item.read(&stream), 1);
@@ -453,8 +455,8 @@ TEST(UserInformationItem, DecodesAndRoundTripsMaximumLengthAndBothNames) {
 }
 
 TEST(UserInformationItem, ReadsARoleSelectionAndCountsItsBytesOnce) {
-    const std::vector<uint8_t> bytes = userInformationOf(
-        {bytesOf(maximumLengthSubItem), bytesOf(classUidSubItem), bytesOf(petRoleSubItem), bytesOf(versionNameSubItem)});
+    const std::vector<uint8_t> bytes = userInformationOf({bytesOf(maximumLengthSubItem), bytesOf(classUidSubItem),
+                                                          bytesOf(petRoleSubItem), bytesOf(versionNameSubItem)});
     WireStream stream(withSentinel(bytes));
     UserInformationItem item;
     ASSERT_EQ(item.read(&stream), 1);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "../support/ScriptedStream.h"
@@ -32,8 +31,6 @@ inline std::vector<uint8_t> concatenated(std::vector<uint8_t> first, const std::
     first.insert(first.end(), second.begin(), second.end());
     return first;
 }
-
-inline std::vector<uint8_t> textBytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 // A stream that delivers input and collects output in network byte order.
 class WireStream : public ScriptedStream {

@@ -153,8 +153,8 @@ class Printer:
         self.lines.append(f"    {hex_line(data):<24} // {comment}")
 
     def characters(self, data, label):
-        for start in range(0, len(data), 16):
-            chunk = data[start:start + 16]
+        for start in range(0, len(data), 12):
+            chunk = data[start:start + 12]
             if label.strip():
                 prefix = label + " " if start == 0 else " " * (len(label) + 1)
             else:
@@ -225,8 +225,8 @@ class Printer:
         self.field(data[6:10], "protocol version 1, reserved")
         self.characters(data[10:26], "called AE title")
         self.characters(data[26:42], "calling AE title")
-        for start in range(42, 74, 16):
-            self.field(data[start:start + 16], "reserved")
+        for start in range(42, 74, 12):
+            self.field(data[start:min(start + 12, 74)], "reserved")
         at = 74
         while at < len(data):
             kind = data[at]
@@ -285,8 +285,8 @@ def main():
             captures[name] = answer_from_storescp(captures[request], scratch)
     print("#ifndef TESTS_NETWORK_CAPTUREDPDUS_H\n#define TESTS_NETWORK_CAPTUREDPDUS_H\n")
     print("// Association PDUs captured from DCMTK's tools on 127.0.0.1 by")
-    print("// tests/network/capture_pdus.py (" + ", ".join(version(tool) for tool in
-                                                     ("echoscu", "storescu", "storescp")) + ").")
+    print("// tests/network/capture_pdus.py (" + ", ".join(version(tool) for tool in ("echoscu", "storescu")) + ",")
+    print(f"// {version('storescp')}).")
     print("// Sample files are pydicom's test files; PORT is the capturing listener's.")
     for name, what, command in REQUESTS:
         print(f"//   {name}: {what}:\n//     {command_line(command)}")
