@@ -260,23 +260,41 @@ TEST_F(DicomFile, ShortAndDamagedFilesDecodeOnlyWhatIsThere) {
 }
 
 TEST_F(DicomFile, FailuresAreReported) {
-    DataSet set;
-    set.addElement(textElement(0x0010, 0x0010, "X"));
-    const std::string path = directory.file("mode4.dcm");
-    EXPECT_EQ(service.saveFile(path.c_str(), 4, &set), 0);
-    EXPECT_FALSE(fileExists(path));
-    EXPECT_EQ(service.saveFile("/nonexistent/dir/file.dcm", FileWithHeaderImplicit, &set), 0);
-    EXPECT_EQ(service.loadFile("/nonexistent/file.dcm"), nullptr);
-    if (fileExists("/dev/full")) {
-        std::unique_ptr<DataSet> image(imageReference());
-        EXPECT_EQ(service.saveFile("/dev/full", FileWithHeaderExplicit, image.get()), 0);
-    }
+    auto setOf = [](std::vector<DataElement*> elements) {
+        auto set = std::make_unique<DataSet>();
+        for (DataElement* element : elements) set->addElement(element);
+        return set;
+    };
+    struct SaveCase {
+        const char* what;
+        std::string path;
+        int mode;
+        std::unique_ptr<DataSet> set;
+    };
+    std::vector<SaveCase> cases;
+    const std::string unknownMode = directory.file("mode4.dcm");
+    cases.push_back({"no such mode", unknownMode, 4, setOf({textElement(0x0010, 0x0010, "X")})});
+    cases.push_back({"no such directory", "/nonexistent/dir/file.dcm", FileWithHeaderImplicit,
+                     setOf({textElement(0x0010, 0x0010, "X")})});
     // An unknown transfer syntax stops the write after the meta group.
-    DataSet unknown;
-    unknown.addElement(bytesElement(0x0002, 0x0001, {0x00, 0x01}, vrCode('O', 'B')));
-    unknown.addElement(textElement(0x0002, 0x0010, "1.2.3", vrCode('U', 'I')));
-    unknown.addElement(textElement(0x0010, 0x0010, "X"));
-    EXPECT_EQ(service.saveFile(directory.file("unknown.dcm").c_str(), FileWithHeaderExplicit, &unknown), 0);
+    cases.push_back({"unknown transfer syntax", directory.file("unknown.dcm"), FileWithHeaderExplicit,
+                     setOf({bytesElement(0x0002, 0x0001, {0x00, 0x01}, vrCode('O', 'B')),
+                            textElement(0x0002, 0x0010, "1.2.3", vrCode('U', 'I')), textElement(0x0010, 0x0010, "X")})});
+    if (fileExists("/dev/full")) {
+        // A device that refuses every byte: a few hundred bytes that the
+        // runtime holds until the file is closed, and a value of 5,000 bytes
+        // that it hands on at once (the close then has nothing left to fail on).
+        cases.push_back({"full device, small set", "/dev/full", FileWithHeaderExplicit,
+                         std::unique_ptr<DataSet>(imageReference())});
+        cases.push_back({"full device, one 5,000-byte value", "/dev/full", FileDataSetOnly,
+                         setOf({bytesElement(0x7FE0, 0x0010, std::vector<uint8_t>(5000, 0x33), vrCode('O', 'W'))})});
+    }
+    for (SaveCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(service.saveFile(c.path.c_str(), c.mode, c.set.get()), 0);
+    }
+    EXPECT_FALSE(fileExists(unknownMode));
+    EXPECT_EQ(service.loadFile("/nonexistent/file.dcm"), nullptr);
 }
 
 TEST_F(DicomFile, LoadStartsFromAClearedItemBound) {

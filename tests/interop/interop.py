@@ -80,7 +80,8 @@ KNOWN_DIFFERENCES = {
     ("written", "test-SR.dcm --mode 2"): FOREIGN_SEQUENCE,
 }
 
-TIMEOUT = 120
+# Seconds each program run may take; every run takes well under one.
+TIMEOUT = 30
 
 
 # --------------------------------------------------------------------------

@@ -40,10 +40,12 @@ TEST(DataSet, DrainsInTagOrderWithAGroupLengthAtTheHeadOfEachGroup) {
     set.addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2"));  // 25 -> 26
     set.addElement(textElement(0x0010, 0x0010, "DOE^JANE"));
     set.addElement(textElement(0x0008, 0x0018, "1.2.3.4"));  // 7 -> 8
+    set.addElement(textElement(0x0010, 0x4000, std::string(300, 'c')));  // a group length past 255
     std::vector<uint32_t> groupLengths;
     EXPECT_EQ(drainTags(set, &groupLengths),
-              (std::vector<Tag>{{0x0008, 0x0000}, {0x0008, 0x0016}, {0x0008, 0x0018}, {0x0010, 0x0000}, {0x0010, 0x0010}}));
-    EXPECT_EQ(groupLengths, (std::vector<uint32_t>{8 + 26 + 8 + 8, 8 + 8}));
+              (std::vector<Tag>{{0x0008, 0x0000}, {0x0008, 0x0016}, {0x0008, 0x0018}, {0x0010, 0x0000}, {0x0010, 0x0010},
+                                {0x0010, 0x4000}}));
+    EXPECT_EQ(groupLengths, (std::vector<uint32_t>{50, 324}));  // 8 + 26 + 8 + 8; 8 + 8 + 8 + 300
     EXPECT_EQ(set.draining, 0);
     EXPECT_EQ(set.encodedLength, 0);
 }

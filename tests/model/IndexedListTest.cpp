@@ -75,20 +75,40 @@ TEST(IndexedList, CursorIsClearedByRemoveSoTheNextAtWalksAfresh) {
     IndexedList<int*> list;
     for (int& value : values) list.append(&value);
     list.at(0);
-    list.at(1);  // cursor on index 1
-    list.removeAt(1);
-    // Without clearing, at(2) would step from the freed node.
-    EXPECT_EQ(*list.at(1)->element, 2);
+    list.at(1);  // cursor on index 1, the node holding 1
+    list.removeAt(0);
+    // Index 2 now holds 3; a cursor left in place would step on to 2.
     EXPECT_EQ(*list.at(2)->element, 3);
+    EXPECT_EQ(walk(list), (std::vector<int>{1, 2, 3}));
 }
 
+namespace {
+
+// Counts its destructions.
+struct Held {
+    explicit Held(int* count) : destroyed(count) {}
+    ~Held() { ++*destroyed; }
+    int* destroyed;
+};
+
+}  // namespace
+
 TEST(IndexedList, NonOwningListLeavesNodesToItsHolder) {
-    int value = 1;
-    auto* list = new IndexedList<int*>();
-    list->append(&value);
+    int destroyed = 0;
+    Held* first = new Held(&destroyed);
+    Held* second = new Held(&destroyed);
+    auto* list = new IndexedList<Held*>();
+    list->append(first);
+    list->append(second);
     list->removeAt(0);
-    delete list;  // nothing to free; the pointed-to object is untouched
-    EXPECT_EQ(value, 1);
+    delete list;  // removes the node of second on the way
+    // Neither removal nor destruction touches the objects pointed to.
+    EXPECT_EQ(destroyed, 0);
+    if (destroyed == 0) {
+        delete first;
+        delete second;
+    }
+    EXPECT_EQ(destroyed, 2);
 }
 
 TEST(IndexedValueList, OwnsAndDestroysItsCopies) {

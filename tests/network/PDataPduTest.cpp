@@ -74,10 +74,13 @@ std::vector<uint8_t> afterTypeByte(const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 TEST(PDataPdu, SplitsTenThousandBytesIntoThreeFragments) {
+    // One object sends both messages, as an association does: nothing of
+    // the first message's last fragment may carry over into the second.
+    PDataPdu pdu;
     for (uint8_t command : {0, 1}) {
-        PDataPdu pdu;
         pdu.currentContextId = 3;
-        pdu.controlFlags = command;
+        // The sender sets the command bit and leaves the rest of the flags.
+        pdu.controlFlags = static_cast<uint8_t>((pdu.controlFlags & ~PDataPdu::commandBit) | command);
         const std::vector<uint8_t> message = payload(10000);
         pdu.buffer()->writeBytes(message.data(), 10000);
         ScriptedStream stream;
@@ -168,6 +171,10 @@ TEST(PDataPdu, RefusesMalformedPdvLengths) {
         {"PDV length 1", {0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x01, 0x02}},
         {"PDV length 0", {0x00, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02}},
         {"PDV longer than its PDU", {0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x10, 0x01, 0x02, 'a', 'b'}},
+        // PDU length 8: a PDV header of 6 and 2 bytes of payload; PDV length 6
+        // claims 4, which would reach 2 bytes into the next PDU's header.
+        {"PDV ending 2 bytes past its PDU",
+         {0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x06, 0x01, 0x02, 'a', 'b', 0x04, 0x00}},
         {"PDV near 4 GiB", {0x00, 0x00, 0x00, 0x00, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x02, 'a', 'b'}},
         {"PDU too short for a PDV header", {0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00}},
     };
@@ -214,15 +221,29 @@ TEST(PDataPdu, DamagedPdusNeverBreakTheReader) {
         0x00, 0x00, 0x00, 0x08, 0x01, 0x01, 1, 2, 3, 4, 5, 6,  // PDV: command, 6 bytes
         0x00, 0x00, 0x00, 0x08, 0x01, 0x02, 7, 8, 9, 10, 11, 12,  // PDV: data set, last
     };
+    // The next PDU's first bytes follow, so a reader that runs past its PDU
+    // finds something to read.
+    const std::vector<uint8_t> nextPdu = {0x04, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00};
     std::mt19937 random(77);
     for (int round = 0; round < 3000; ++round) {
-        const std::vector<uint8_t> input = damaged(pdu, random);
+        std::vector<uint8_t> input = damaged(pdu, random);
+        input.insert(input.end(), nextPdu.begin(), nextPdu.end());
+        // The reserved byte and the PDU length as the reader finds them.
+        const uint32_t pduLength = uint32_t(input[1]) << 24 | uint32_t(input[2]) << 16 | uint32_t(input[3]) << 8 | input[4];
         ScriptedStream stream(input);
         stream.setReadOrder(2);
         PDataPdu reader;
         for (int call = 0; call < 4; ++call) {
-            if (reader.readBody(&stream) == 0 || reader.pduLength == 0) break;
+            if (reader.readBody(&stream) == 0) {
+                EXPECT_EQ(reader.pduLength, 0u);  // a refused PDU is dropped
+                break;
+            }
+            if (reader.pduLength == 0) break;
         }
-        EXPECT_LE(reader.buffer()->availableCount(), input.size());
+        // Whatever the damage, the reader takes nothing beyond its PDU, and
+        // holds as payload only bytes it took.
+        const uint64_t taken = input.size() - stream.inputLeft() - stream.availableCount();
+        EXPECT_LE(taken, 5 + uint64_t(pduLength));
+        EXPECT_LE(reader.buffer()->availableCount(), taken);
     }
 }

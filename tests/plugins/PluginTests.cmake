@@ -17,7 +17,7 @@ add_dependencies(plugin_tests lumenar lumenar_interactive tonewell)
 foreach(plugin lumenar lumenar_interactive tonewell)
   add_test(NAME PluginExports.${plugin}
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugins/check_exports.sh $<TARGET_FILE:${plugin}>)
-  set_tests_properties(PluginExports.${plugin} PROPERTIES LABELS plugins)
+  set_tests_properties(PluginExports.${plugin} PROPERTIES LABELS plugins TIMEOUT ${test_timeout})
 endforeach()
 
 # The installed package serves a program written against its public names.
@@ -25,5 +25,5 @@ if(NOT DICOMTOOLKIT_SANITIZE)
   add_test(NAME InstalledPackage
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install/check_install.sh
       ${CMAKE_BINARY_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/install/consumer ${CMAKE_COMMAND})
-  set_tests_properties(InstalledPackage PROPERTIES LABELS install TIMEOUT 300)
+  set_tests_properties(InstalledPackage PROPERTIES LABELS install TIMEOUT 120)
 endif()

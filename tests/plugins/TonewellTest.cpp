@@ -45,15 +45,19 @@ TEST_F(Tonewell, MapsTheTabulatedValues) {
 }
 
 TEST_F(Tonewell, EveryStoredValueFollowsTheClosedForm) {
-    // 256 x 256 pixels hold each 16-bit value once, row by row.
+    // 256 x 256 pixels hold each 16-bit value once, in a scattered order
+    // (pixel i holds i * 0x9E37 modulo 2^16, an odd step, so every value
+    // comes once): groups of eight neighbours mix values below and at or
+    // above 0xF000 in every arrangement, as an image does.
     std::vector<uint16_t> samples(0x10000);
-    for (uint32_t value = 0; value <= 0xFFFF; ++value) samples[value] = static_cast<uint16_t>(value);
+    for (uint32_t index = 0; index <= 0xFFFF; ++index) samples[index] = static_cast<uint16_t>(index * 0x9E37u);
     std::unique_ptr<DataElement> pixels(fixtures::pixels16(samples));
     std::vector<uint8_t> raster = convert(nullptr, pixels.get(), 256, 256);
-    for (uint32_t value = 0; value <= 0xFFFF; ++value) {
+    for (uint32_t index = 0; index <= 0xFFFF; ++index) {
+        const uint32_t value = samples[index];
         const uint8_t expected =
             value >= 0xF000 ? static_cast<uint8_t>(std::exp((value - 0xF000) / 750.0)) : static_cast<uint8_t>(255);
-        ASSERT_EQ(raster[rasterIndex(256, 256, value / 256, value % 256)], expected) << std::hex << value;
+        ASSERT_EQ(raster[rasterIndex(256, 256, index / 256, index % 256)], expected) << std::hex << value;
     }
 }
 

@@ -18,6 +18,8 @@
 #include <csignal>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 // Every connection of these tests runs over 127.0.0.1.
@@ -303,6 +305,41 @@ TEST(SocketStream, ListensAcceptsAndExchangesBytesBothWays) {
     EXPECT_EQ(sendText(server, "accepted"), 1);
     EXPECT_EQ(receiveText(client, 8), "accepted");
 }
+
+#ifndef _WIN32
+TEST(SocketStream, WorksInAProcessWithoutStandardInput) {
+    // A server run as a service may start with descriptor 0 closed; the
+    // system then hands out 0 for a new socket, which the toolkit keeps for
+    // "no socket". A child process without it listens, connects, accepts
+    // and exchanges bytes, and says by its exit status which step failed.
+    const std::string port = freePortText();
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        alarm(30);  // a child that hangs ends itself
+        close(0);
+        int step = 0;
+        {
+            SocketStream server;
+            SocketStream client;
+            if (server.listenOn(port.c_str()) != 1 || server.listenSocket == 0) {
+                step = 1;
+            } else if (client.connectTo("127.0.0.1", port.c_str()) != 1 || client.dataSocket == 0) {
+                step = 2;
+            } else if (server.acceptOne() != 1 || server.dataSocket == 0) {
+                step = 3;
+            } else if (sendText(client, "echo") != 1 || receiveText(server, 4) != "echo") {
+                step = 4;
+            }
+        }
+        _exit(step);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed at step: 1 listen, 2 connect, 3 accept, 4 exchange";
+}
+#endif
 
 TEST(SocketStream, ServesTwoConnectionsInTurnFromOneListeningSocket) {
     std::string port;

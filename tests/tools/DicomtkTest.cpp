@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +17,6 @@
 
 using datasets::bytesElement;
 using datasets::textElement;
-using datasets::u16Element;
 
 namespace {
 
@@ -23,9 +26,11 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs dicomtk with the arguments (each quoted) in directory.
-ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments) {
-    std::string command = "cd '" + directory.path() + "' && '" DICOMTK_PATH "'";
+// Runs dicomtk with the arguments (each quoted) in directory, after the
+// shell commands of setup (limits for dicomtk, for example).
+ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments,
+                const std::string& setup = "") {
+    std::string command = "cd '" + directory.path() + "' && " + setup + "'" DICOMTK_PATH "'";
     for (const std::string& argument : arguments) command += " '" + argument + "'";
     command += " > stdout.txt 2> stderr.txt";
     const int status = std::system(command.c_str());
@@ -36,22 +41,49 @@ ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::stri
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text("stdout.txt"), text("stderr.txt")};
 }
 
-// A small 16-bit image: 4 rows x 6 columns, pixel data of pixelBytes bytes.
-void writeImage(const std::string& path, size_t pixelBytes, bool withPixels = true) {
+enum class Endian { little, big };
+
+// A small 16-bit image: 4 rows x 6 columns, pixel data of pixelBytes bytes,
+// every sample 0x0800. Little endian, the data set is written in explicit VR
+// little endian; big endian, in explicit VR big endian with its numbers and
+// samples stored big endian, as such a file holds them.
+void writeImage(const std::string& path, size_t pixelBytes, bool withPixels = true, Endian order = Endian::little) {
+    auto number = [order](uint16_t value) {
+        const uint8_t high = static_cast<uint8_t>(value >> 8), low = static_cast<uint8_t>(value);
+        return order == Endian::big ? std::vector<uint8_t>{high, low} : std::vector<uint8_t>{low, high};
+    };
     AssociationService service;
     DataSet set;
+    if (order == Endian::big) {
+        set.addElement(bytesElement(0x0002, 0x0001, {0x00, 0x01}, vrCode('O', 'B')));
+        set.addElement(textElement(0x0002, 0x0010, std::string("1.2.840.10008.1.2.2\0", 20), vrCode('U', 'I')));
+    }
     set.addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2", vrCode('U', 'I')));
     set.addElement(textElement(0x0010, 0x0010, "DOE^JANE", vrCode('P', 'N')));
-    set.addElement(u16Element(0x0028, 0x0010, 4, vrCode('U', 'S')));
-    set.addElement(u16Element(0x0028, 0x0011, 6, vrCode('U', 'S')));
-    set.addElement(u16Element(0x0028, 0x0100, 16, vrCode('U', 'S')));
-    set.addElement(u16Element(0x0028, 0x0101, 12, vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0010, number(4), vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0011, number(6), vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0100, number(16), vrCode('U', 'S')));
+    set.addElement(bytesElement(0x0028, 0x0101, number(12), vrCode('U', 'S')));
     if (withPixels) {
         std::vector<uint8_t> pixels(pixelBytes);
-        for (size_t index = 0; index + 1 < pixels.size(); index += 2) pixels[index + 1] = 0x08;  // 0x0800
+        const std::vector<uint8_t> sample = number(0x0800);
+        for (size_t index = 0; index + 1 < pixels.size(); index += 2) {
+            pixels[index] = sample[0];
+            pixels[index + 1] = sample[1];
+        }
         set.addElement(bytesElement(0x7FE0, 0x0010, pixels, vrCode('O', 'W')));
     }
     service.saveFile(path.c_str(), FileWithHeaderExplicit, &set);
+}
+
+// The names in directory, sorted, without lumenar's log.
+std::vector<std::string> namesIn(const TemporaryDirectory& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+        if (entry.path().filename() != "lumenar.tmp") names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -83,6 +115,16 @@ TEST(Dicomtk, DumpListsElementsInTagOrderWithValues) {
     }
     EXPECT_LT(run.out.find("(0008,0016)"), run.out.find("(0010,0010)"));
     EXPECT_LT(run.out.find("(0010,0010)"), run.out.find("(0028,0010)"));
+
+    // A big-endian file's numbers are shown as numbers, not as swapped bytes.
+    writeImage(directory.file("big.dcm"), 48, true, Endian::big);
+    const ToolRun big = dicomtk(directory, {"dump", "big.dcm"});
+    ASSERT_EQ(big.status, 0) << big.err;
+    for (const char* line : {"(0002,0010) UI 20 \"1.2.840.10008.1.2.2\" # Transfer Syntax UID\n",
+                             "(0028,0010) US 2 4 # Rows\n", "(0028,0011) US 2 6 # Columns\n",
+                             "(7FE0,0010) OW 48 48 bytes # Pixel Data\n"}) {
+        EXPECT_NE(big.out.find(line), std::string::npos) << line << "\n" << big.out;
+    }
 }
 
 TEST(Dicomtk, CopyWritesEachModeAndReadsBackTheSameElements) {
@@ -106,19 +148,45 @@ TEST(Dicomtk, CopyWritesEachModeAndReadsBackTheSameElements) {
 }
 
 TEST(Dicomtk, ConvertWritesTheRasterAsAGrayscaleBmp) {
+    // The two headers of a 4 x 6 image with its rows padded to 8 bytes.
+    const uint8_t headers[54] = {
+        'B',  'M',               // file type
+        0x56, 0x04, 0x00, 0x00,  // file size 1110: headers, palette and pixels
+        0x00, 0x00, 0x00, 0x00,  // reserved
+        0x36, 0x04, 0x00, 0x00,  // pixels at offset 1078, after the 256-entry palette
+        0x28, 0x00, 0x00, 0x00,  // BITMAPINFOHEADER size 40
+        0x06, 0x00, 0x00, 0x00,  // width 6
+        0x04, 0x00, 0x00, 0x00,  // height 4, positive: bottom row first
+        0x01, 0x00,              // planes 1
+        0x08, 0x00,              // 8 bits per pixel
+        0x00, 0x00, 0x00, 0x00,  // no compression
+        0x20, 0x00, 0x00, 0x00,  // image size 32: 4 rows of 8 bytes
+        0x13, 0x0B, 0x00, 0x00,  // 2835 pixels per metre across (72 dpi)
+        0x13, 0x0B, 0x00, 0x00,  // 2835 pixels per metre down
+        0x00, 0x01, 0x00, 0x00,  // 256 palette entries
+        0x00, 0x00, 0x00, 0x00,  // all of them important
+    };
     TemporaryDirectory directory;
     writeImage(directory.file("image.dcm"), 48);
+    writeImage(directory.file("big.dcm"), 48, true, Endian::big);
     for (const char* plugin : {"lumenar", "lumenar_interactive", "tonewell"}) {
         SCOPED_TRACE(plugin);
         const ToolRun run = dicomtk(directory, {"convert", "--plugin", plugin, "image.dcm", "image.bmp"});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::vector<uint8_t> bmp = readFile(directory.file("image.bmp"));
         ASSERT_EQ(bmp.size(), 14u + 40 + 1024 + 4 * 8);  // rows padded to 8 bytes
-        EXPECT_EQ(bmp[0], 'B');
-        EXPECT_EQ(bmp[1], 'M');
-        EXPECT_EQ(bmp[28], 8);  // bits per pixel
+        EXPECT_EQ(std::vector<uint8_t>(bmp.begin(), bmp.begin() + 54), std::vector<uint8_t>(headers, headers + 54));
+        for (uint32_t level = 0; level < 256; ++level) {
+            const std::vector<uint8_t> gray = {uint8_t(level), uint8_t(level), uint8_t(level), 0};
+            ASSERT_EQ(std::vector<uint8_t>(bmp.begin() + 54 + level * 4, bmp.begin() + 58 + level * 4), gray) << level;
+        }
         const uint8_t expected = std::string(plugin) == "tonewell" ? 255 : 0x80;  // 0x0800: shift 4
         EXPECT_EQ(bmp[14 + 40 + 1024], expected);
+
+        // The same image in a big-endian file gives the same BMP, byte for byte.
+        const ToolRun bigRun = dicomtk(directory, {"convert", "--plugin", plugin, "big.dcm", "big.bmp"});
+        ASSERT_EQ(bigRun.status, 0) << bigRun.err;
+        EXPECT_EQ(readFile(directory.file("big.bmp")), bmp);
     }
     const std::vector<uint8_t> log = readFile(directory.file("lumenar.tmp"));
     EXPECT_EQ(std::string(log.begin(), log.end()), "Convert Optimimal Bit Shift = 4\nMode = 0\n");
@@ -153,4 +221,67 @@ TEST(Dicomtk, BadInputIsNamedOnOneLineAndLeavesNoOutput) {
         EXPECT_EQ(run.err, c.message);
         EXPECT_FALSE(fileExists(directory.file("out.bmp")));
     }
+}
+
+TEST(Dicomtk, FailedWriteLeavesWhatWasAtTheOutputPathAsItWas) {
+    // dicomtk writes with its files limited to 512 bytes, so writing fails
+    // whoever runs the test (the limit holds for root too); the refused
+    // write is reported as an error rather than ending the process.
+    const std::string limited = "trap '' XFSZ && ulimit -f 1 && ";
+    TemporaryDirectory directory;
+    writeImage(directory.file("image.dcm"), 4000);  // copies of it are over 4,000 bytes
+    writeImage(directory.file("small.dcm"), 48);    // its BMP is 1,110 bytes
+    const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r', '\n'};
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::string setup;
+    };
+    const std::vector<Case> cases = {
+        {"copy over a file", {"copy", "--mode", "3", "image.dcm", "out"}, limited},
+        {"bare copy over a file", {"copy", "--mode", "1", "image.dcm", "out"}, limited},
+        {"convert over a file", {"convert", "--plugin", "tonewell", "small.dcm", "out"}, limited},
+        {"copy onto a directory", {"copy", "--mode", "2", "image.dcm", "out"}, ""},
+        {"convert onto a directory", {"convert", "--plugin", "lumenar", "small.dcm", "out"}, ""},
+        {"copy onto a device that is always full", {"copy", "--mode", "2", "image.dcm", "out"}, ""},
+        {"convert onto a device that is always full", {"convert", "--plugin", "lumenar", "small.dcm", "out"}, ""},
+    };
+    const std::string out = directory.file("out");
+    for (const char* name : {"stdout.txt", "stderr.txt"}) writeFile(directory.file(name), {});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string what = c.what;
+        std::filesystem::remove_all(out);
+        if (what.find("directory") != std::string::npos) {
+            ASSERT_TRUE(std::filesystem::create_directory(out));
+        } else if (what.find("device") != std::string::npos) {
+            // A node of its own for the system's always-full device (1, 7 on
+            // Linux), where this process may make one; the system's own node
+            // is never put at risk.
+            if (mknod(out.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+                std::cout << "skipped: cannot make a device node here\n";
+                continue;
+            }
+        } else {
+            writeFile(out, earlier);
+        }
+        const std::filesystem::file_type before = std::filesystem::symlink_status(out).type();
+        const std::vector<std::string> namesBefore = namesIn(directory);
+
+        const ToolRun run = dicomtk(directory, c.arguments, c.setup);
+        EXPECT_NE(run.status, 0);
+        EXPECT_EQ(run.err, "dicomtk: out: cannot write\n");
+        EXPECT_EQ(std::filesystem::symlink_status(out).type(), before);
+        if (before == std::filesystem::file_type::regular) {
+            EXPECT_EQ(readFile(out), earlier);
+        }
+        // Nothing is left behind, not even a partly written file.
+        EXPECT_EQ(namesIn(directory), namesBefore);
+    }
+    // Without the limit the same copy replaces the file.
+    std::filesystem::remove_all(out);
+    writeFile(out, earlier);
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "image.dcm", "out"}).status, 0);
+    EXPECT_GT(readFile(out).size(), 4000u);
+    EXPECT_EQ(namesIn(directory), (std::vector<std::string>{"image.dcm", "out", "small.dcm", "stderr.txt", "stdout.txt"}));
 }

@@ -121,6 +121,10 @@ public:
     // syntax unless an equal one is registered; the title setters return 0
     // for a title longer than 16 characters, which leaves the title as it was.
     virtual int proposeAbstractSyntax(const UidValue& abstractSyntax);
+    // Registers one more context for abstractSyntax even when one is
+    // registered already, so that proposeTransferSyntaxes can offer each
+    // of them other transfer syntaxes (an acceptor picks one per context).
+    int proposeAnotherContext(const UidValue& abstractSyntax);
     virtual int setApplicationContext(const UidValue& name);
     virtual int setCallingAeTitle(const char* title);
     virtual int setCalledAeTitle(const char* title);
@@ -157,6 +161,8 @@ public:
     // Sends A-RELEASE-RQ on an established association and waits for the
     // answer; closes the connection in every case. Returns 1.
     int release();
+    // Sends A-ABORT (when connected) and closes the connection. Returns 1.
+    int abort();
 
     // Receives PDUs until one message (a command set or a data set) is
     // complete and decodes it into set: 1, or 0 when not established, on
@@ -182,6 +188,10 @@ public:
     // The ID of the first accepted context that was proposed for
     // abstractSyntax and carries transferSyntax, or 0.
     uint8_t contextForSyntaxes(const UidValue& abstractSyntax, const UidValue& transferSyntax);
+    // The ID of the first accepted context proposed for abstractSyntax
+    // whose transfer syntax has a codec, or 0: whether messages of that
+    // abstract syntax can be sent at all.
+    uint8_t acceptedContextFor(const UidValue& abstractSyntax);
     // 1 and the transfer syntax of the accepted context contextId, or 0.
     int transferSyntaxOfContext(uint8_t contextId, UidValue& transferSyntax);
     // The abstract syntax the request proposed for contextId: 1, or 0.

@@ -74,6 +74,14 @@ uint8_t AssociationService::contextForSyntaxes(const UidValue& abstractSyntax, c
     return 0;
 }
 
+uint8_t AssociationService::acceptedContextFor(const UidValue& abstractSyntax) {
+    for (const TransferSyntaxRow* row = transferSyntaxTable; row->uid != nullptr; ++row) {
+        const uint8_t id = contextForSyntaxes(abstractSyntax, UidValue(row->uid));
+        if (id != 0) return id;
+    }
+    return 0;
+}
+
 int AssociationService::transferSyntaxOfContext(uint8_t contextId, UidValue& transferSyntax) {
     for (uint32_t index = 0; index < acceptedContexts.count(); ++index) {
         const PresentationContextResultItem& context = acceptedContexts.at(index)->element;

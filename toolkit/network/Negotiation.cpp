@@ -63,9 +63,10 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
 
     AssociateRequestPdu::emptyPresentationContexts();
     for (uint32_t index = 0; index < proposedAbstractSyntaxes.count(); ++index) {
+        // The hook sees the abstract syntax, so that it can propose by SOP class.
         PresentationContextItem context;
-        if (!proposeTransferSyntaxes(context)) continue;
         context.setAbstractSyntax(proposedAbstractSyntaxes.at(index)->element);
+        if (!proposeTransferSyntaxes(context)) continue;
         AssociateRequestPdu::appendPresentationContext(context);
     }
     UserInformationItem information;
@@ -172,9 +173,8 @@ int AssociationService::negotiate() {
     }
 
     if (acceptedContexts.count() == 0) {
-        // The answer still echoes the request's user information; only the
-        // sub-items it can encode are sent, so they alone are counted.
-        AssociateAcceptPdu::userInformation.extraLength = 0;
+        // The answer still echoes the request's user information (write
+        // counts only the sub-items it sends).
         AssociateAcceptPdu::write(this);
         return 0;
     }
@@ -246,6 +246,11 @@ int AssociationService::serveAccepted() {
         return 0;
     }
     return negotiate();
+}
+
+int AssociationService::abort() {
+    abortAssociation();
+    return 1;
 }
 
 int AssociationService::release() {

@@ -102,6 +102,8 @@ int setNoDelay(intptr_t socket) {
     return result == SOCKET_ERROR ? -1 : 0;
 }
 
+void shutdownSocket(intptr_t socket) { shutdown(static_cast<SOCKET>(socket), 2); }
+
 int waitReadable(intptr_t socket, int32_t seconds) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -180,6 +182,8 @@ int receiveSome(intptr_t socket, uint8_t* buffer, int size) {
     } while (received < 0 && errno == EINTR);
     return received < 0 ? -1 : static_cast<int>(received);
 }
+
+void shutdownSocket(intptr_t socket) { shutdown(static_cast<int>(socket), SHUT_RDWR); }
 
 int setNoDelay(intptr_t socket) {
     const int on = 1;

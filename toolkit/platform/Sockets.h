@@ -44,6 +44,10 @@ int receiveSome(intptr_t socket, uint8_t* buffer, int size);
 // writes back until earlier data is acknowledged. 0, or -1 on failure.
 int setNoDelay(intptr_t socket);
 
+// Ends both directions of a connected socket without closing it, so that
+// a thread blocked reading it wakes up with a failure.
+void shutdownSocket(intptr_t socket);
+
 // Waits until socket has input (or the peer closed it), for at most seconds
 // seconds; 0 seconds only looks. Returns 1 readable, 0 not in time, -1 error.
 int waitReadable(intptr_t socket, int32_t seconds);

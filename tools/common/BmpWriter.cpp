@@ -53,6 +53,5 @@ int writeGrayscaleBmp(const std::string& path, const uint8_t* raster, uint32_t r
     bool written = std::fwrite(header.data(), 1, header.size(), file) == header.size() &&
                    std::fwrite(raster, 1, static_cast<size_t>(imageSize), file) == imageSize;
     written = (std::fclose(file) == 0) && written;
-    if (!written) std::remove(path.c_str());
     return written ? 1 : 0;
 }

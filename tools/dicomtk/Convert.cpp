@@ -9,6 +9,7 @@
 
 #include "Commands.h"
 #include "common/BmpWriter.h"
+#include "common/OutputFile.h"
 #include "platform/DynamicLibrary.h"
 
 namespace {
@@ -134,6 +135,9 @@ int runConvert(const std::vector<std::string>& arguments, const std::string& pro
     outputMode();
     convert(set.get(), pixels, rows, columns, 0, raster.data());
     platform::closeLibrary(handle);
-    if (writeGrayscaleBmp(output, raster.data(), rows, columns) == 0) return fail(output, "cannot write");
+    OutputFile file(output);
+    if (writeGrayscaleBmp(file.path(), raster.data(), rows, columns) == 0 || file.commit() == 0) {
+        return fail(output, "cannot write");
+    }
     return 0;
 }

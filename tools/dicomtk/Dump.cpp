@@ -164,6 +164,11 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, const DataDictio
 
 }  // namespace
 
+void printDataSet(DataSet* set, bool bigEndian, const DataDictionary* dictionary) {
+    static const DataDictionary noDictionary(1, nullptr);
+    dumpSet(set, 0, bigEndian, false, dictionary != nullptr ? *dictionary : noDictionary);
+}
+
 int runDump(const std::vector<std::string>& arguments, const std::string& programPath) {
     bool hex = false;
     std::string dictionaryPath;

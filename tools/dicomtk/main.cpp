@@ -3,14 +3,19 @@
 //   dicomtk copy --mode 1|2|3 IN OUT
 //   dicomtk copy --explicit [--dictionary FILE] IN OUT
 //   dicomtk convert --plugin NAME|PATH IN OUT.bmp
+//   dicomtk echo [-aet AET] [-aec AET] [--repeat N] HOST PORT
+//   dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...
+//   dicomtk find [-P|-S] [-L LEVEL] [-k KEY[=VALUE]]... HOST PORT
+//   dicomtk move [-P|-S] -L LEVEL [-k KEY=VALUE]... --dest AET HOST PORT
+//   dicomtk serve [--port P] [--store-dir DIR] [...]
 
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "common/OutputFile.h"
 
 namespace {
 
@@ -21,7 +26,17 @@ const char* const mainHelp =
     "  dump FILE...                       print the elements of DICOM files\n"
     "  copy --mode 1|2|3 IN OUT           load a DICOM file and save it in a file mode\n"
     "  copy --explicit IN OUT             save a file read in implicit VR as explicit VR\n"
-    "  convert --plugin NAME|PATH IN OUT  convert a DICOM image with a viewer plug-in to BMP\n";
+    "  convert --plugin NAME|PATH IN OUT  convert a DICOM image with a viewer plug-in to BMP\n"
+    "  echo [-aet AET] [-aec AET] [--repeat N] HOST PORT\n"
+    "                                     verify that a DICOM peer answers (C-ECHO)\n"
+    "  store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...\n"
+    "                                     send DICOM files to a peer (C-STORE)\n"
+    "  find [-aet AET] [-aec AET] [-P|-S] [-L LEVEL] [-k KEY[=VALUE]]... HOST PORT\n"
+    "                                     query a peer (C-FIND)\n"
+    "  move [-aet AET] [-aec AET] [-P|-S] -L LEVEL [-k KEY=VALUE]... --dest AET HOST PORT\n"
+    "                                     have a peer send what matches to AET (C-MOVE)\n"
+    "  serve [--port P] [--store-dir DIR] [...]\n"
+    "                                     a storage server (C-ECHO, C-STORE)\n";
 
 const char* const copyHelp =
     "usage: dicomtk copy --mode 1|2|3 IN OUT\n"
@@ -32,7 +47,9 @@ const char* const copyHelp =
     "  2  preamble, DICM and file meta information, all implicit VR little endian\n"
     "  3  preamble, DICM, meta information in explicit VR little endian, then the\n"
     "     data set in the transfer syntax that (0002,0010) names\n"
-    "The meta information group is added when the data set has none.\n"
+    "The meta information group is added when the data set has none. A file at\n"
+    "OUT is replaced only once the copy is complete; a failed copy leaves it as\n"
+    "it was.\n"
     "--explicit saves as mode 3 in explicit VR little endian: a file read in\n"
     "implicit VR gets the VRs of the data dictionary (UN for elements it does\n"
     "not know, such as private ones). The standard dictionary is found without\n"
@@ -80,8 +97,8 @@ int runCopy(const std::vector<std::string>& arguments, const std::string& progra
         if (found == 0) return fail("copy", "no data dictionary found (name one with --dictionary)");
         if (found < 0 || prepareExplicitLittleEndian(service, set.get(), dictionary, paths[0]) == 0) return 1;
     }
-    if (service.saveFile(paths[1].c_str(), mode, set.get()) == 0) {
-        std::remove(paths[1].c_str());
+    OutputFile output(paths[1]);
+    if (service.saveFile(output.path().c_str(), mode, set.get()) == 0 || output.commit() == 0) {
         return fail(paths[1], "cannot write");
     }
     return 0;
@@ -98,6 +115,11 @@ int main(int argc, char** argv) {
     if (command == "dump") return runDump(arguments, argv[0]);
     if (command == "copy") return runCopy(arguments, argv[0]);
     if (command == "convert") return runConvert(arguments, argv[0]);
+    if (command == "echo") return runEcho(arguments);
+    if (command == "store") return runStore(arguments);
+    if (command == "serve") return runServe(arguments);
+    if (command == "find") return runFind(arguments);
+    if (command == "move") return runMove(arguments);
     std::cerr << mainHelp;
     return fail(command, "unknown command");
 }

@@ -1,0 +1,269 @@
+#include "CommandMessages.h"
+
+#include <cstring>
+#include <new>
+
+#include "../encoding/ByteOrder.h"
+
+namespace {
+
+// Adds a command element holding its own copy of length bytes. 0 when
+// memory runs out (the set keeps what it had).
+int addBytes(DataSet& set, uint16_t element, const void* bytes, uint32_t length) {
+    auto* made = new (std::nothrow) DataElement(0x0000, element, length, 1);
+    if (made == nullptr) return 0;
+    if (length != 0 && made->value == nullptr) {
+        delete made;
+        return 0;
+    }
+    if (length != 0) std::memcpy(made->value, bytes, length);
+    if (set.addElement(made) == 0) {
+        delete made;
+        return 0;
+    }
+    return 1;
+}
+
+// A 16-bit number in host (little-endian) order, as findU16 reads it.
+int addU16(DataSet& set, uint16_t element, uint16_t number) {
+    const uint8_t bytes[2] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8)};
+    return addBytes(set, element, bytes, 2);
+}
+
+int addUid(DataSet& set, uint16_t element, const UidValue& uid) {
+    return addBytes(set, element, uid.text(), uid.size());
+}
+
+// Copies source's element of group 0000 into target when source has it;
+// 1 also when it has not, 0 when memory runs out.
+int copyWhenPresent(DataSet& target, DataSet& source, uint16_t element) {
+    const DataElement* found = source.find(0x0000, element);
+    if (found == nullptr) return 1;
+    if (found->length != 0 && found->value == nullptr) return 1;
+    return addBytes(target, element, found->value, found->length);
+}
+
+uint16_t commandFieldOf(DataSet* command) { return command->findU16(0x0000, CommandField); }
+
+// Sends the command, then the data set when one is given.
+int sendWithDataSet(AssociationService* association, CommandSet& command, const UidValue& uid, DataSet* dataSet) {
+    if (association->sendCommand(command, uid) == 0) return 0;
+    if (dataSet == nullptr) return 1;
+    return association->sendDataSet(*dataSet, uid);
+}
+
+// The request kinds that must announce a data set: recognised, and with an
+// association and a target, the data set that follows is read into it.
+int isRequestWithDataSet(DataSet* command, uint16_t field, AssociationService* association, DataSet* target) {
+    if (command == nullptr || commandFieldOf(command) != field) return 0;
+    if (command->findU16(0x0000, CommandDataSetType) == NoDataSet) return 0;
+    if (association == nullptr || target == nullptr) return 1;
+    return association->readMessage(*target);
+}
+
+// C-FIND and C-MOVE responses: a final response may come without data.
+int isResponseWithDataSet(DataSet* command, uint16_t field, AssociationService* association, DataSet* target) {
+    if (command == nullptr || commandFieldOf(command) != field) return 0;
+    if (target == nullptr || association == nullptr) return 1;
+    if (command->findU16(0x0000, CommandDataSetType) == NoDataSet) return 1;
+    return association->readMessage(*target);
+}
+
+// The head of every request: Affected SOP Class UID, Command Field, Data
+// Set Type and a fresh Message ID.
+int addRequestHead(CommandSet& command, const UidValue& uid, uint16_t field, uint16_t dataSetType) {
+    return addUid(command, AffectedSopClassUid, uid) && addU16(command, CommandField, field) &&
+           addU16(command, CommandDataSetType, dataSetType) && addU16(command, MessageId, nextOddId16());
+}
+
+// C-FIND and C-MOVE responses copy from the request without draining it.
+int addQueryResponseHead(CommandSet& response, DataSet& request, uint16_t field, uint16_t status, bool withData) {
+    const uint16_t priority = request.findU16(0x0000, Priority);
+    const uint16_t messageId = request.findU16(0x0000, MessageId);
+    return copyWhenPresent(response, request, AffectedSopClassUid) && copyWhenPresent(response, request, Receiver) &&
+           copyWhenPresent(response, request, Initiator) && addU16(response, CommandField, field) &&
+           addU16(response, MessageId, messageId) && addU16(response, MessageIdBeingRespondedTo, messageId) &&
+           addU16(response, Priority, priority) &&
+           addU16(response, CommandDataSetType, withData ? DataSetFollows : NoDataSet) &&
+           addU16(response, Status, status);
+}
+
+}  // namespace
+
+int uidFromElement(UidValue& out, const DataElement* element) {
+    if (element == nullptr || element->value == nullptr) return 0;
+    if (element->length > UidValue::capacity) return 0;
+    if (!out.assign(element->value, element->length)) return 0;
+    if (out.length != 0) {
+        const char last = out.characters[out.length - 1];
+        if (last != '.' && (last < '0' || last > '9')) {
+            out.characters[out.length - 1] = '\0';
+            --out.length;
+        }
+    }
+    return 1;
+}
+
+int EchoRequest::sopClassUid(UidValue&) { return 0; }
+
+int EchoRequest::sendRequest(AssociationService* association) {
+    if (association == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    CommandSet command;
+    if (!addRequestHead(command, uid, CEchoRequest, NoDataSet)) return 0;
+    return association->sendCommand(command, uid);
+}
+
+int EchoRequest::isRequest(DataSet* command) { return command != nullptr && commandFieldOf(command) == CEchoRequest; }
+
+int EchoResponse::sopClassUid(UidValue&) { return 0; }
+
+int EchoResponse::sendResponse(AssociationService* association, DataSet* request, uint16_t status) {
+    if (association == nullptr || request == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    CommandSet response;
+    while (DataElement* element = request->nextElement()) {
+        if (element->group == 0x0000 && element->element == MessageId) element->element = MessageIdBeingRespondedTo;
+        const bool kept = element->group == 0x0000 && (element->element == AffectedSopClassUid ||
+                                                       element->element == MessageIdBeingRespondedTo ||
+                                                       element->element == CommandDataSetType);
+        if (!kept || response.addElement(element) == 0) delete element;
+    }
+    if (!addU16(response, CommandField, CEchoResponse) || !addU16(response, Status, status)) return 0;
+    return association->sendCommand(response, uid);
+}
+
+int EchoResponse::isResponse(DataSet* command) { return command != nullptr && commandFieldOf(command) == CEchoResponse; }
+
+int StoreRequest::sopClassUid(UidValue&) { return 0; }
+
+int StoreRequest::sendRequest(AssociationService* association, DataSet* dataSet) {
+    if (association == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    CommandSet command;
+    if (!addRequestHead(command, uid, CStoreRequest, DataSetFollows) || !addU16(command, Priority, 0)) return 0;
+    if (dataSet != nullptr) {
+        const DataElement* instance = dataSet->find(0x0008, 0x0018);
+        if (instance != nullptr && instance->value != nullptr &&
+            !addBytes(command, AffectedSopInstanceUid, instance->value, instance->length)) {
+            return 0;
+        }
+    }
+    return sendWithDataSet(association, command, uid, dataSet);
+}
+
+int StoreRequest::isRequest(DataSet* command, AssociationService* association, DataSet* target) {
+    return isRequestWithDataSet(command, CStoreRequest, association, target);
+}
+
+int StoreResponse::sopClassUid(UidValue&) { return 0; }
+
+int StoreResponse::sendResponse(AssociationService* association, DataSet* request, uint16_t status) {
+    if (association == nullptr || request == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid) && !uidFromElement(uid, request->find(0x0000, AffectedSopClassUid))) return 0;
+    const uint16_t priority = request->findU16(0x0000, Priority);
+    const uint16_t messageId = request->findU16(0x0000, MessageId);
+    CommandSet response;
+    while (DataElement* element = request->nextElement()) {
+        bool kept = false;
+        if (element->group == 0x0000) {
+            // The retired initiator and receiver exchange places.
+            if (element->element == Initiator) element->element = Receiver;
+            else if (element->element == Receiver) element->element = Initiator;
+            kept = element->element == AffectedSopClassUid || element->element == AffectedSopInstanceUid ||
+                   element->element == Initiator || element->element == Receiver;
+        }
+        if (!kept || response.addElement(element) == 0) delete element;
+    }
+    if (!addU16(response, CommandField, CStoreResponse) || !addU16(response, MessageId, messageId) ||
+        !addU16(response, MessageIdBeingRespondedTo, messageId) || !addU16(response, Priority, priority) ||
+        !addU16(response, CommandDataSetType, NoDataSet) || !addU16(response, Status, status)) {
+        return 0;
+    }
+    return association->sendCommand(response, uid);
+}
+
+int StoreResponse::isResponse(DataSet* command) { return command != nullptr && commandFieldOf(command) == CStoreResponse; }
+
+int FindRequest::sopClassUid(UidValue&) { return 0; }
+
+int FindRequest::sendRequest(AssociationService* association, DataSet* identifier) {
+    if (association == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    CommandSet command;
+    if (!addRequestHead(command, uid, CFindRequest, DataSetFollows) || !addU16(command, Priority, 0)) return 0;
+    return sendWithDataSet(association, command, uid, identifier);
+}
+
+int FindRequest::isRequest(DataSet* command, AssociationService* association, DataSet* target) {
+    return isRequestWithDataSet(command, CFindRequest, association, target);
+}
+
+int FindResponse::sopClassUid(UidValue&) { return 0; }
+
+int FindResponse::sendResponse(AssociationService* association, DataSet* request, uint16_t status,
+                               DataSet* identifier) {
+    if (association == nullptr || request == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    CommandSet response;
+    if (!addQueryResponseHead(response, *request, CFindResponse, status, identifier != nullptr)) return 0;
+    return sendWithDataSet(association, response, uid, identifier);
+}
+
+int FindResponse::isResponse(DataSet* command, AssociationService* association, DataSet* target) {
+    return isResponseWithDataSet(command, CFindResponse, association, target);
+}
+
+int MoveRequest::sopClassUid(UidValue&) { return 0; }
+
+int MoveRequest::sendRequest(AssociationService* association, DataSet* identifier, const char* destination) {
+    if (association == nullptr || destination == nullptr) return 0;
+    const size_t size = std::strlen(destination);
+    if (size > 16) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    // The title over a field of 16 spaces, no terminator.
+    uint8_t field[16];
+    std::memset(field, ' ', sizeof field);
+    std::memcpy(field, destination, size);
+    CommandSet command;
+    if (!addRequestHead(command, uid, CMoveRequest, DataSetFollows) || !addU16(command, Priority, 0) ||
+        !addBytes(command, MoveDestination, field, sizeof field)) {
+        return 0;
+    }
+    return sendWithDataSet(association, command, uid, identifier);
+}
+
+int MoveRequest::isRequest(DataSet* command, AssociationService* association, DataSet* target) {
+    return isRequestWithDataSet(command, CMoveRequest, association, target);
+}
+
+int MoveResponse::sopClassUid(UidValue&) { return 0; }
+
+int MoveResponse::sendResponse(AssociationService* association, DataSet* request, uint16_t status,
+                               uint16_t remaining, uint16_t completed, uint16_t failed, uint16_t warning,
+                               DataSet* dataSet) {
+    if (association == nullptr || request == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    CommandSet response;
+    if (!addQueryResponseHead(response, *request, CMoveResponse, status, dataSet != nullptr)) return 0;
+    if ((status == StatusPending || status == StatusCancel) && !addU16(response, RemainingSubOperations, remaining)) {
+        return 0;
+    }
+    if (!addU16(response, CompletedSubOperations, completed) || !addU16(response, FailedSubOperations, failed) ||
+        !addU16(response, WarningSubOperations, warning)) {
+        return 0;
+    }
+    return sendWithDataSet(association, response, uid, dataSet);
+}
+
+int MoveResponse::isResponse(DataSet* command, AssociationService* association, DataSet* target) {
+    return isResponseWithDataSet(command, CMoveResponse, association, target);
+}

@@ -1,0 +1,159 @@
+#ifndef DICOMTOOLKIT_DIMSE_COMMANDMESSAGES_H
+#define DICOMTOOLKIT_DIMSE_COMMANDMESSAGES_H
+
+#include <cstdint>
+
+#include "../model/DataElement.h"
+#include "../model/DataSet.h"
+#include "../network/AssociationService.h"
+#include "../network/UidValue.h"
+
+// The command sets of C-ECHO, C-STORE, C-FIND and C-MOVE. A request class
+// builds its request, sends it (with its data set when there is one) and
+// recognises a received request; a response class builds and sends the
+// response to a received request and recognises a received response. They
+// hold no state: each built command set lives for one call.
+//
+// The message classes do not know their SOP class: sopClassUid, which a SOP
+// class overrides once for its request and response bases, yields the UID
+// written as Affected SOP Class UID and used as the abstract syntax by which
+// the association picks the presentation context.
+
+// Command Field codes.
+enum : uint16_t {
+    CStoreRequest = 0x0001,
+    CStoreResponse = 0x8001,
+    CFindRequest = 0x0020,
+    CFindResponse = 0x8020,
+    CMoveRequest = 0x0021,
+    CMoveResponse = 0x8021,
+    CEchoRequest = 0x0030,
+    CEchoResponse = 0x8030,
+};
+
+// Data Set Type values.
+enum : uint16_t {
+    NoDataSet = 0x0101,
+    DataSetFollows = 0x0102,
+};
+
+// Status values the toolkit writes or tests.
+enum : uint16_t {
+    StatusSuccess = 0x0000,
+    StatusPending = 0xFF00,
+    StatusCancel = 0xFE00,
+};
+
+// Command elements, all of group 0000.
+enum : uint16_t {
+    AffectedSopClassUid = 0x0002,
+    CommandField = 0x0100,
+    MessageId = 0x0110,
+    MessageIdBeingRespondedTo = 0x0120,
+    Initiator = 0x0200,
+    Receiver = 0x0300,
+    MoveDestination = 0x0600,
+    Priority = 0x0700,
+    CommandDataSetType = 0x0800,
+    Status = 0x0900,
+    AffectedSopInstanceUid = 0x1000,
+    RemainingSubOperations = 0x1020,
+    CompletedSubOperations = 0x1021,
+    FailedSubOperations = 0x1022,
+    WarningSubOperations = 0x1023,
+};
+
+// A UID from an element's value: 0 for a null element, one without a value
+// or a value longer than 64 bytes. One trailing byte that is neither a full
+// stop nor a digit is a pad byte and is dropped.
+int uidFromElement(UidValue& out, const DataElement* element);
+
+class EchoRequest {
+public:
+    virtual ~EchoRequest() = default;
+    virtual int sopClassUid(UidValue& out);
+    int sendRequest(AssociationService* association);
+    int isRequest(DataSet* command);
+};
+
+class EchoResponse {
+public:
+    virtual ~EchoResponse() = default;
+    virtual int sopClassUid(UidValue& out);
+    // Consumes the request: afterwards it is empty.
+    int sendResponse(AssociationService* association, DataSet* request, uint16_t status);
+    int sendResponse(AssociationService* association, DataSet* request) {
+        return sendResponse(association, request, StatusSuccess);
+    }
+    int isResponse(DataSet* command);
+};
+
+class StoreRequest {
+public:
+    virtual ~StoreRequest() = default;
+    virtual int sopClassUid(UidValue& out);
+    int sendRequest(AssociationService* association, DataSet* dataSet);
+    // With an association and a target, reads the data set that follows.
+    int isRequest(DataSet* command, AssociationService* association, DataSet* target);
+    int isRequest(DataSet* command) { return isRequest(command, nullptr, nullptr); }
+};
+
+class StoreResponse {
+public:
+    virtual ~StoreResponse() = default;
+    virtual int sopClassUid(UidValue& out);
+    // Consumes the request: afterwards it is empty. Without a SOP class UID
+    // of its own, answers under the request's Affected SOP Class UID.
+    int sendResponse(AssociationService* association, DataSet* request, uint16_t status);
+    int sendResponse(AssociationService* association, DataSet* request) {
+        return sendResponse(association, request, StatusSuccess);
+    }
+    int isResponse(DataSet* command);
+};
+
+class FindRequest {
+public:
+    virtual ~FindRequest() = default;
+    virtual int sopClassUid(UidValue& out);
+    int sendRequest(AssociationService* association, DataSet* identifier);
+    int isRequest(DataSet* command, AssociationService* association, DataSet* target);
+    int isRequest(DataSet* command) { return isRequest(command, nullptr, nullptr); }
+};
+
+class FindResponse {
+public:
+    virtual ~FindResponse() = default;
+    virtual int sopClassUid(UidValue& out);
+    // Leaves the request as it was, so one request serves every response.
+    int sendResponse(AssociationService* association, DataSet* request, uint16_t status, DataSet* identifier);
+    // Pending with the identifier, or the final Success without one.
+    int sendResponse(AssociationService* association, DataSet* request, DataSet* identifier) {
+        return sendResponse(association, request, identifier != nullptr ? StatusPending : StatusSuccess, identifier);
+    }
+    int isResponse(DataSet* command, AssociationService* association, DataSet* target);
+    int isResponse(DataSet* command) { return isResponse(command, nullptr, nullptr); }
+};
+
+class MoveRequest {
+public:
+    virtual ~MoveRequest() = default;
+    virtual int sopClassUid(UidValue& out);
+    // destination: an AE title of at most 16 characters (a longer one is
+    // refused: 0, nothing sent).
+    int sendRequest(AssociationService* association, DataSet* identifier, const char* destination);
+    int isRequest(DataSet* command, AssociationService* association, DataSet* target);
+    int isRequest(DataSet* command) { return isRequest(command, nullptr, nullptr); }
+};
+
+class MoveResponse {
+public:
+    virtual ~MoveResponse() = default;
+    virtual int sopClassUid(UidValue& out);
+    // Leaves the request as it was.
+    int sendResponse(AssociationService* association, DataSet* request, uint16_t status, uint16_t remaining,
+                     uint16_t completed, uint16_t failed, uint16_t warning, DataSet* dataSet);
+    int isResponse(DataSet* command, AssociationService* association, DataSet* target);
+    int isResponse(DataSet* command) { return isResponse(command, nullptr, nullptr); }
+};
+
+#endif

@@ -1,0 +1,137 @@
+#include "FolderStore.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <random>
+
+#include "StorageUser.h"
+#include "platform/DurableFiles.h"
+
+namespace {
+
+// Temporary names differ between threads and between processes sharing a folder.
+std::string temporaryName(const std::string& uid) {
+    static const uint64_t processTag = std::random_device{}() ^ (static_cast<uint64_t>(std::random_device{}()) << 32);
+    static std::atomic<uint64_t> counter{0};
+    char tag[40];
+    std::snprintf(tag, sizeof tag, "%016llx-%llu", static_cast<unsigned long long>(processTag),
+                  static_cast<unsigned long long>(counter++));
+    return ".incoming-" + uid + "-" + tag + ".tmp";
+}
+
+// Sets the Transfer Syntax UID of the meta group to uid (padded to even).
+int labelTransferSyntax(DataSet* set, const UidValue& uid) {
+    DataElement* syntax = set->find(0x0002, 0x0010);
+    if (syntax == nullptr) return 0;
+    const uint32_t length = uid.size() + (uid.size() & 1u);
+    auto* value = new (std::nothrow) uint8_t[length == 0 ? 1 : length];
+    if (value == nullptr) return 0;
+    std::memset(value, 0, length == 0 ? 1 : length);
+    std::memcpy(value, uid.text(), uid.size());
+    if (syntax->ownsValue != 0) delete[] syntax->value;
+    syntax->value = value;
+    syntax->length = length;
+    syntax->ownsValue = 1;
+    return 1;
+}
+
+}  // namespace
+
+// The attributes the index keeps are in groups 0008, 0010 and 0020; a copy
+// of those is all it needs of an object, whose data set saving drains.
+static DataSet* indexedAttributes(DataSet* dataSet) {
+    auto* copy = new (std::nothrow) ObjectDataSet;
+    if (copy == nullptr) return nullptr;
+    for (uint32_t index = 0; index < dataSet->fillList.count(); ++index) {
+        ElementGroup* group = dataSet->fillList.at(index)->element;
+        if (group->groupNumber != 0x0008 && group->groupNumber != 0x0010 && group->groupNumber != 0x0020) continue;
+        for (uint32_t position = 0; position < group->count(); ++position) {
+            const DataElement* source = group->at(position)->element;
+            if (source->items != nullptr) continue;
+            DataElement* element = copyElement(nullptr, source);
+            if (element == nullptr) continue;
+            element->vr = source->vr;
+            if (copy->addElement(element) == 0) delete element;
+        }
+    }
+    return copy;
+}
+
+FolderStore::FolderStore(std::string folder, bool sync, StoreIndex* index)
+    : folder_(std::move(folder)), sync_(sync), index_(index) {}
+
+bool FolderStore::isSafeUid(const std::string& uid) {
+    if (uid.empty() || uid.size() > 64) return false;
+    bool componentStarted = false;
+    for (char character : uid) {
+        if (character == '.') {
+            if (!componentStarted) return false;
+            componentStarted = false;
+        } else if (character >= '0' && character <= '9') {
+            componentStarted = true;
+        } else {
+            return false;
+        }
+    }
+    return componentStarted;
+}
+
+int FolderStore::handleStore(AssociationService* association, DataSet* command) {
+    association_ = association;
+    expectedUid_ = elementText(command, 0x0000, AffectedSopInstanceUid);
+    lastStatus = 0xFFFF;
+    lastProblem = "the data set could not be read";
+    lastUid = expectedUid_;
+    ObjectDataSet dataSet;
+    const int answered = handleAnyCommand(association, command, &dataSet);
+    association_ = nullptr;
+    return answered;
+}
+
+uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
+    const std::string uid = elementText(dataSet, 0x0008, 0x0018);
+    lastUid = uid;
+    lastProblem.clear();
+    if (!isSafeUid(uid)) {
+        lastProblem = "SOP Instance UID '" + uid + "' is not a UID";
+        return lastStatus = cannotUnderstand;
+    }
+    if (uid != expectedUid_) {
+        lastProblem = "the data set's SOP Instance UID " + uid + " is not the command's '" + expectedUid_ + "'";
+        return lastStatus = dataSetDoesNotMatch;
+    }
+    UidValue transferSyntax;
+    if (association_ == nullptr ||
+        !association_->transferSyntaxOfContext(association_->PDataPdu::currentContextId, transferSyntax)) {
+        lastProblem = "the data set's transfer syntax is unknown";
+        return lastStatus = cannotUnderstand;
+    }
+    const std::string name = uid + ".dcm";
+    const std::string target = folder_ + "/" + name;
+    std::unique_ptr<DataSet> attributes(index_ != nullptr ? indexedAttributes(dataSet) : nullptr);
+    const std::string temporary = folder_ + "/" + temporaryName(uid);
+    association_->addMetaHeader(dataSet);
+    int written = labelTransferSyntax(dataSet, transferSyntax) &&
+                  association_->saveFile(temporary.c_str(), FileWithHeaderExplicit, dataSet);
+    if (written && sync_) written = platform::syncFile(temporary.c_str());
+    if (written) written = platform::replaceFile(temporary.c_str(), target.c_str());
+    if (!written) {
+        std::remove(temporary.c_str());
+        lastProblem = "cannot write " + target;
+        return lastStatus = outOfResources;
+    }
+    // The new name must survive a crash too before Success is answered.
+    if (sync_ && !platform::syncDirectory(folder_.c_str())) {
+        lastProblem = "cannot sync the folder " + folder_;
+        return lastStatus = outOfResources;
+    }
+    // The object is stored either way; an entry the index missed comes back
+    // when it is rebuilt (serve --reindex).
+    if (index_ != nullptr && (!attributes || !index_->add(attributes.get(), name))) {
+        lastProblem = "stored, but not indexed: " + index_->problem;
+    }
+    return lastStatus = StatusSuccess;
+}

@@ -1,0 +1,68 @@
+#include "NetworkOptions.h"
+
+#include <chrono>
+
+std::string parsePeerOptions(const std::vector<std::string>& arguments, const std::vector<std::string>& valued,
+                             const std::vector<std::string>& flags, PeerOptions& peer,
+                             std::vector<std::string>& values, std::vector<bool>& flagged) {
+    values.assign(valued.size(), "");
+    flagged.assign(flags.size(), false);
+    std::vector<std::string> positional;
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        auto valueOf = [&](std::string& into) {
+            if (index + 1 >= arguments.size()) return false;
+            into = arguments[++index];
+            return true;
+        };
+        if (argument == "-aet" || argument == "--aet") {
+            if (!valueOf(peer.callingAeTitle)) return "missing value after " + argument;
+            if (!isValidAeTitle(peer.callingAeTitle)) return "calling AE title '" + peer.callingAeTitle + "' is not valid";
+            continue;
+        }
+        if (argument == "-aec" || argument == "--aec") {
+            if (!valueOf(peer.calledAeTitle)) return "missing value after " + argument;
+            if (!isValidAeTitle(peer.calledAeTitle)) return "called AE title '" + peer.calledAeTitle + "' is not valid";
+            continue;
+        }
+        bool known = false;
+        for (size_t option = 0; option < valued.size() && !known; ++option) {
+            if (argument == valued[option]) {
+                if (!valueOf(values[option])) return "missing value after " + argument;
+                known = true;
+            }
+        }
+        for (size_t option = 0; option < flags.size() && !known; ++option) {
+            if (argument == flags[option]) {
+                flagged[option] = true;
+                known = true;
+            }
+        }
+        if (known) continue;
+        if (argument.size() > 1 && argument[0] == '-') return "unknown option " + argument;
+        positional.push_back(argument);
+    }
+    if (positional.size() < 2) return "HOST and PORT are needed";
+    peer.host = positional[0];
+    peer.port = positional[1];
+    peer.rest.assign(positional.begin() + 2, positional.end());
+    return "";
+}
+
+std::string peerName(const PeerOptions& peer) { return peer.host + ":" + peer.port; }
+
+bool isValidAeTitle(const std::string& title) {
+    if (title.empty() || title.size() > 16) return false;
+    bool allSpaces = true;
+    for (char character : title) {
+        const unsigned char byte = static_cast<unsigned char>(character);
+        if (byte < 0x20 || byte == 0x7F || character == '\\') return false;
+        if (character != ' ') allSpaces = false;
+    }
+    return !allSpaces;
+}
+
+double secondsNow() {
+    using Clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}

@@ -1,0 +1,35 @@
+#ifndef TOOLS_DICOMTK_NETWORKOPTIONS_H
+#define TOOLS_DICOMTK_NETWORKOPTIONS_H
+
+#include <string>
+#include <vector>
+
+// The options the network subcommands share: the calling and called AE
+// titles, and the peer HOST PORT that follow the options.
+struct PeerOptions {
+    std::string callingAeTitle = "DICOMTK";
+    std::string calledAeTitle = "ANY-SCP";
+    std::string host;
+    std::string port;
+    std::vector<std::string> rest;  // what follows HOST PORT
+};
+
+// Reads -aet/-aec (and --aet/--aec) and one value of each option in
+// `valued` (e.g. "--repeat"), flags in `flags`; the first two other
+// arguments are HOST and PORT, the others go to rest. values receives the
+// valued options in order of `valued`. Returns "" or the problem.
+std::string parsePeerOptions(const std::vector<std::string>& arguments, const std::vector<std::string>& valued,
+                             const std::vector<std::string>& flags, PeerOptions& peer,
+                             std::vector<std::string>& values, std::vector<bool>& flagged);
+
+// "HOST:PORT", for messages.
+std::string peerName(const PeerOptions& peer);
+
+// An AE title as a peer expects it: 1 to 16 characters, none of them a
+// backslash or a control character, not all spaces.
+bool isValidAeTitle(const std::string& title);
+
+// Seconds since an arbitrary start, for timing.
+double secondsNow();
+
+#endif

@@ -1,0 +1,361 @@
+// dicomtk serve: a storage server. It answers C-ECHO, and C-STORE of any SOP
+// class by writing each object into its folder, serving several
+// associations at once, each with its own service on its own thread, until
+// SIGINT or SIGTERM stops it.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "Commands.h"
+#include "FolderStore.h"
+#include "QueryProviders.h"
+#include "dimse/VerificationSopClass.h"
+#include "platform/Sockets.h"
+
+namespace {
+
+const char* const serveHelp =
+    "usage: dicomtk serve [--port P] [--aet AET] [--store-dir DIR] [--request-timeout S]\n"
+    "                     [--max-associations N] [--no-fsync] [--destinations FILE] [--reindex]\n"
+    "\n"
+    "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
+    "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
+    "given, created when missing) as a DICOM file with meta information, in\n"
+    "the transfer syntax it arrived in. Success is answered only once the file\n"
+    "is complete, flushed to disk and renamed into place (--no-fsync leaves the\n"
+    "flushing to the system, as most storage servers do). Listens on port P\n"
+    "(11112) as AE title AET (DICOMTK), serves up to N associations at once (8)\n"
+    "and drops a connection that sends no association request within S seconds\n"
+    "(30). Prints one line per association and one per failure. SIGINT or\n"
+    "SIGTERM ends it cleanly.\n"
+    "\n"
+    "It answers C-FIND and C-MOVE (Patient Root and Study Root; levels PATIENT,\n"
+    "STUDY, SERIES, IMAGE) over what it holds, from an index in DIR that is\n"
+    "kept up to date as objects arrive and rebuilt from the files when it is\n"
+    "missing or with --reindex. C-MOVE sends to the destinations of FILE, a\n"
+    "text of 'AET HOST PORT' lines ('#' starts a comment).\n";
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void requestStop(int) { stopRequested = true; }
+
+std::mutex outputGuard;
+
+void say(const std::string& line) {
+    std::lock_guard<std::mutex> lock(outputGuard);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string addressText(const SocketAddress& address) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&address.address);
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", bytes[0], bytes[1], bytes[2], bytes[3],
+                  platform::networkToHost16(address.port));
+    return text;
+}
+
+std::string hex16(uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
+
+struct Settings {
+    std::string port = "11112";
+    std::string aeTitle = "DICOMTK";
+    std::string folder = "dicom-store";
+    int32_t requestTimeout = 30;
+    long maximumAssociations = 8;
+    bool sync = true;
+    bool reindex = false;
+    std::string destinationsFile;
+};
+
+// What every association shares: the index of the store and the move
+// destinations.
+struct SharedState {
+    StoreIndex index;
+    bool indexed = false;
+    MoveDestinations destinations;
+};
+
+// The associations being served, so that a stop can wake them.
+class ActiveConnections {
+public:
+    void add(AssociationService* service) {
+        std::lock_guard<std::mutex> lock(guard_);
+        services_.insert(service);
+    }
+    void remove(AssociationService* service) {
+        std::lock_guard<std::mutex> lock(guard_);
+        services_.erase(service);
+        changed_.notify_all();
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(guard_);
+        return services_.size();
+    }
+    // Waits (a bounded time) until fewer than limit are active.
+    bool waitBelow(size_t limit) {
+        std::unique_lock<std::mutex> lock(guard_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(200), [&] { return services_.size() < limit; });
+    }
+    // Ends every connection's input, so that a thread waiting for its peer
+    // wakes up and its association ends.
+    void wakeAll() {
+        std::lock_guard<std::mutex> lock(guard_);
+        for (AssociationService* service : services_) {
+            if (service->socket.dataSocket != 0) platform::shutdownSocket(service->socket.dataSocket);
+        }
+    }
+
+private:
+    std::mutex guard_;
+    std::condition_variable changed_;
+    std::set<AssociationService*> services_;
+};
+
+// One association, from the accepted connection to its end.
+void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
+              ActiveConnections& active) {
+    AssociationService service;
+    service.requestTimeoutSeconds = settings.requestTimeout;
+    active.add(&service);
+    const std::string peer = addressText(peerAddress);
+    if (!service.serveConnection(connection)) {
+        say("association from " + peer + " not established (refused, malformed or silent)");
+        active.remove(&service);
+        return;
+    }
+    auto trimmed = [](const char* title) {
+        std::string text(title);
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        return text;
+    };
+    const std::string titles = trimmed(service.AssociateRequestPdu::callingAeTitle) + " -> " +
+                               trimmed(service.AssociateRequestPdu::calledAeTitle);
+    VerificationSopClass verification;
+    FolderStore storage(settings.folder, settings.sync, shared.indexed ? &shared.index : nullptr);
+    IndexedFind patientRootFind(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootFind);
+    IndexedFind studyRootFind(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootFind);
+    IndexedMove patientRootMove(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootMove,
+                                shared.destinations, settings.aeTitle);
+    IndexedMove studyRootMove(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootMove,
+                              shared.destinations, settings.aeTitle);
+    long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0;
+    std::string ending = "released";
+    for (;;) {
+        CommandSet command;
+        if (!service.readMessage(command)) {
+            if (service.socket.connected == 0 && service.transportFailed) ending = "connection lost";
+            break;
+        }
+        const uint16_t field = command.findU16(0x0000, CommandField);
+        if (field == CEchoRequest && verification.handleCommand(&service, &command)) {
+            ++echoes;
+            continue;
+        }
+        if (field == CStoreRequest) {
+            const int answered = storage.handleStore(&service, &command);
+            if (answered && storage.lastStatus == StatusSuccess && storage.lastProblem.empty()) {
+                ++stored;
+                continue;
+            }
+            if (answered && storage.lastStatus == StatusSuccess) {
+                ++stored;
+                say("association from " + peer + ": " + storage.lastProblem);
+                continue;
+            }
+            ++failed;
+            say("association from " + peer + ": C-STORE of '" + storage.lastUid + "' failed: " +
+                (answered ? hex16(storage.lastStatus) + ", " : std::string("no answer sent, ")) + storage.lastProblem);
+            if (!answered) {
+                ending = "ended";
+                break;
+            }
+            continue;
+        }
+        if (field == CFindRequest && shared.indexed) {
+            IndexedFind* finds[] = {&patientRootFind, &studyRootFind};
+            bool handled = false;
+            for (IndexedFind* find : finds) {
+                find->lastProblem.clear();
+                if (find->handleCommand(&service, &command)) {
+                    handled = true;
+                    if (!find->lastProblem.empty()) say("association from " + peer + ": C-FIND refused: " + find->lastProblem);
+                    break;
+                }
+            }
+            if (handled) {
+                ++queries;
+                continue;
+            }
+        }
+        if (field == CMoveRequest && shared.indexed) {
+            IndexedMove* movers[] = {&patientRootMove, &studyRootMove};
+            bool handled = false;
+            for (IndexedMove* move : movers) {
+                move->lastProblem.clear();
+                if (move->handleCommand(&service, &command)) {
+                    handled = true;
+                    if (!move->lastProblem.empty()) say("association from " + peer + ": C-MOVE: " + move->lastProblem);
+                    break;
+                }
+            }
+            if (handled) {
+                ++moves;
+                continue;
+            }
+        }
+        say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
+        service.abort();
+        ending = "aborted";
+        break;
+    }
+    if (service.socket.connected) service.release();
+    say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
+        std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " + std::to_string(queries) +
+        " queries, " + std::to_string(moves) + " moves");
+    active.remove(&service);
+}
+
+bool parseCount(const std::string& text, long low, long high, long& out) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+int runServe(const std::vector<std::string>& arguments) {
+    Settings settings;
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (argument == "--help" || argument == "-h") {
+            std::cout << serveHelp;
+            return 0;
+        }
+        auto value = [&](std::string& into) {
+            if (index + 1 >= arguments.size()) return false;
+            into = arguments[++index];
+            return true;
+        };
+        std::string text;
+        long number = 0;
+        if (argument == "--port") {
+            if (!value(text) || !parseCount(text, 1, 65535, number)) return fail("serve", "--port needs a port number");
+            settings.port = text;
+        } else if (argument == "--aet") {
+            if (!value(settings.aeTitle) || settings.aeTitle.empty() || settings.aeTitle.size() > 16) {
+                return fail("serve", "--aet needs an AE title of 1 to 16 characters");
+            }
+        } else if (argument == "--store-dir") {
+            if (!value(settings.folder) || settings.folder.empty()) return fail("serve", "--store-dir needs a folder");
+        } else if (argument == "--request-timeout") {
+            if (!value(text) || !parseCount(text, 1, 3600, number)) {
+                return fail("serve", "--request-timeout needs seconds from 1 to 3600");
+            }
+            settings.requestTimeout = static_cast<int32_t>(number);
+        } else if (argument == "--max-associations") {
+            if (!value(text) || !parseCount(text, 1, 1000, settings.maximumAssociations)) {
+                return fail("serve", "--max-associations needs a count from 1 to 1000");
+            }
+        } else if (argument == "--no-fsync") {
+            settings.sync = false;
+        } else if (argument == "--reindex") {
+            settings.reindex = true;
+        } else if (argument == "--destinations") {
+            if (!value(settings.destinationsFile) || settings.destinationsFile.empty()) {
+                return fail("serve", "--destinations needs a file");
+            }
+        } else {
+            std::cerr << serveHelp;
+            return fail("serve", "unknown argument " + argument);
+        }
+    }
+
+    std::error_code error;
+    std::filesystem::create_directories(settings.folder, error);
+    if (!std::filesystem::is_directory(settings.folder, error)) return fail(settings.folder, "cannot be created");
+
+    SharedState shared;
+    if (!settings.destinationsFile.empty() && !shared.destinations.load(settings.destinationsFile)) {
+        return fail(settings.destinationsFile, shared.destinations.problem);
+    }
+    shared.indexed = shared.index.open(settings.folder, settings.reindex) == 1;
+    if (!shared.indexed) say("dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");
+
+    SocketStream listener;
+    if (!listener.listenOn(settings.port.c_str())) return fail("serve", "cannot listen on port " + settings.port);
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    say("dicomtk serve: listening on port " + settings.port + " as " + settings.aeTitle + ", storing into " +
+        settings.folder);
+
+    ActiveConnections active;
+    // Each worker with the flag it raises when its association is over, so
+    // that finished threads are joined as the server goes on.
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::list<Worker> workers;
+    auto joinFinished = [&workers] {
+        for (auto worker = workers.begin(); worker != workers.end();) {
+            if (*worker->done) {
+                worker->thread.join();
+                worker = workers.erase(worker);
+            } else {
+                ++worker;
+            }
+        }
+    };
+    while (!stopRequested) {
+        joinFinished();
+        if (active.count() >= static_cast<size_t>(settings.maximumAssociations)) {
+            active.waitBelow(static_cast<size_t>(settings.maximumAssociations));
+            continue;
+        }
+        // Short waits, so that a stop is noticed within a second.
+        const int ready = platform::waitReadable(listener.listenSocket, 1);
+        if (ready != 1) continue;
+        if (!listener.acceptOne()) {
+            if (stopRequested) break;
+            // A failed accept closes the listening socket: listen again.
+            if (!listener.listenOn(settings.port.c_str())) return fail("serve", "cannot listen on port " + settings.port);
+            continue;
+        }
+        const SocketHandle connection = listener.dataSocket;
+        const SocketAddress peer = listener.address;
+        listener.dataSocket = 0;
+        listener.connected = 0;
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        workers.push_back({std::thread([connection, peer, &settings, &shared, &active, done] {
+                               serveOne(connection, peer, settings, shared, active);
+                               *done = true;
+                           }),
+                           done});
+    }
+    listener.closeAll();
+    active.wakeAll();
+    for (Worker& worker : workers) worker.thread.join();
+    say("dicomtk serve: stopped");
+    return 0;
+}
