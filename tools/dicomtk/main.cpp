@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
     if (command == "echo") return runEcho(arguments);
     if (command == "store") return runStore(arguments);
     if (command == "serve") return runServe(arguments);
-    if (command == "find") return runFind(arguments);
-    if (command == "move") return runMove(arguments);
+    if (command == "find") return runFind(arguments, argv[0]);
+    if (command == "move") return runMove(arguments, argv[0]);
     std::cerr << mainHelp;
     return fail(command, "unknown command");
 }
