@@ -125,10 +125,12 @@ int EchoResponse::sendResponse(AssociationService* association, DataSet* request
     if (!sopClassUid(uid)) return 0;
     CommandSet response;
     while (DataElement* element = request->nextElement()) {
-        if (element->group == 0x0000 && element->element == MessageId) element->element = MessageIdBeingRespondedTo;
+        // Decided before the Message ID is renamed: a (0000,0120) that came
+        // with the request must not stand beside the one answering it.
         const bool kept = element->group == 0x0000 && (element->element == AffectedSopClassUid ||
-                                                       element->element == MessageIdBeingRespondedTo ||
+                                                       element->element == MessageId ||
                                                        element->element == CommandDataSetType);
+        if (kept && element->element == MessageId) element->element = MessageIdBeingRespondedTo;
         if (!kept || response.addElement(element) == 0) delete element;
     }
     if (!addU16(response, CommandField, CEchoResponse) || !addU16(response, Status, status)) return 0;
