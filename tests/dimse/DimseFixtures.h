@@ -115,7 +115,10 @@ inline std::string valueText(DataSet& set, uint16_t group, uint16_t element) {
 
 inline bool has(DataSet& set, uint16_t element) { return set.find(0x0000, element) != nullptr; }
 
-inline Bytes bytesOf(const uint8_t* bytes, size_t size) { return Bytes(bytes, bytes + size); }
+template <size_t size>
+Bytes bytesOf(const uint8_t (&bytes)[size]) {
+    return Bytes(bytes, bytes + size);
+}
 
 // The far end of an association that the service under test accepted: a
 // requester that proposes contexts and sends script once accepted.
