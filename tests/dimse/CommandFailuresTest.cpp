@@ -88,7 +88,7 @@ TEST(CommandFailures, EveryBuilderRefusesAMissingOrUnestablishedAssociation) {
         EXPECT_EQ(builder.send(nullptr, data.get()), 0);
         AssociationService idle;
         EXPECT_EQ(builder.send(&idle, data.get()), 0);
-        EXPECT_FALSE(data->nextElement() == nullptr);
+        EXPECT_FALSE(isEmpty(*data));
     }
 }
 
@@ -138,7 +138,7 @@ TEST(CommandFailures, MessageClassesWithoutASopClassSendNothing) {
         SCOPED_TRACE(builder.name);
         auto data = someDataSet();
         EXPECT_EQ(builder.send(&service, data.get()), 0);
-        EXPECT_FALSE(data->nextElement() == nullptr);
+        EXPECT_FALSE(isEmpty(*data));
     }
     // The C-ECHO-RSP refuses before it consumes the request.
     auto request = requestOf(verification, 0x0030);

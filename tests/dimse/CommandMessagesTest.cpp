@@ -167,8 +167,6 @@ std::unique_ptr<ObjectDataSet> patientQuery() {
     return set;
 }
 
-bool isEmpty(DataSet& set) { return set.nextElement() == nullptr; }
-
 class CommandMessages : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(peer.accepted, 1); }

@@ -219,7 +219,7 @@ TEST(Recognisers, LeaveTheDataSetUnreadWhenThereIsNothingToReadInto) {
             ObjectDataSet target;
             EXPECT_EQ(recogniser.recognise(&command, row.withAssociation ? &service : nullptr, row.withTarget ? &target : nullptr),
                       recogniser.request ? row.requestResult : row.responseResult);
-            EXPECT_EQ(target.nextElement(), nullptr);
+            EXPECT_TRUE(isEmpty(target));
             ObjectDataSet following;
             ASSERT_EQ(service.readMessage(following), 1);
             EXPECT_EQ(valueText(following, 0x0010, 0x0010), "DOE^JOHN");

@@ -113,6 +113,12 @@ inline std::string valueText(DataSet& set, uint16_t group, uint16_t element) {
     return std::string(reinterpret_cast<const char*>(found->value), found->length);
 }
 
+// Whether the set yields no element; an element it does yield is deleted.
+inline bool isEmpty(DataSet& set) {
+    std::unique_ptr<DataElement> first(set.nextElement());
+    return first == nullptr;
+}
+
 inline bool has(DataSet& set, uint16_t element) { return set.find(0x0000, element) != nullptr; }
 
 template <size_t size>

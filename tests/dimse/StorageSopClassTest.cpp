@@ -241,14 +241,14 @@ TEST(StorageSopClass, HandleCommandAnswersOnlyARequestOfItsOwnSopClass) {
     EXPECT_EQ(mr.handleCommand(&service, &command, &data), 0);
     EXPECT_EQ(mr.ownCalls + mr.anyCalls, 0);
     EXPECT_EQ(command.findU16(0x0000, 0x0110), 7);  // left for another SOP class
-    EXPECT_EQ(data.nextElement(), nullptr);         // and its data set unread
+    EXPECT_TRUE(isEmpty(data));  // and its data set unread
     Recording<CtImageStorage> ct;
     EXPECT_EQ(ct.handleCommand(&service, &command, &data), 1);
     EXPECT_EQ(ct.ownCalls, 1);
     EXPECT_EQ(ct.anyCalls, 0);
     EXPECT_EQ(ct.patientName, "DOE^JOHN");
     EXPECT_EQ(valueText(data, 0x0010, 0x0010), "DOE^JOHN");  // the caller's to keep
-    EXPECT_EQ(command.nextElement(), nullptr);
+    EXPECT_TRUE(isEmpty(command));
     const auto messages = messagesIn(peer.hangUp());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].contextId, 1);

@@ -135,7 +135,7 @@ TEST(VerificationSopClass, HandleCommandAnswersAReceivedEchoRequest) {
     ASSERT_EQ(service.readMessage(command), 1);
     VerificationSopClass verificationClass;
     EXPECT_EQ(verificationClass.handleCommand(&service, &command), 1);
-    EXPECT_EQ(command.nextElement(), nullptr);  // consumed by the response
+    EXPECT_TRUE(isEmpty(command));  // consumed by the response
     const auto messages = messagesIn(peer.hangUp());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].contextId, 1);
