@@ -121,8 +121,8 @@ const std::vector<association::Proposed> everyService = {{1, verification, {impl
                                                           {7, patientRootMove, {implicitLittle}}};
 
 // Memory runs out only while the message is built: once the association
-// encodes it, allocations succeed again. (How the encoders and the PDV layer
-// fare under memory exhaustion is the business of their own tests.)
+// encodes it, allocations succeed again, since what is under test here is
+// the builders, not the encoders and the PDV layer beneath them.
 class BuildOnlyService : public AssociationService {
 public:
     int encodeForAbstractSyntax(DataSet& set, PdvBuffer& buffer, const UidValue& abstractSyntax) override {

@@ -1,9 +1,10 @@
 // Building and sending the command sets of C-ECHO, C-STORE, C-FIND and
-// C-MOVE: the exact bytes on the wire, the Message IDs, what a response
-// takes over from its request, and the failures.
+// C-MOVE: the exact bytes on the wire, the Message IDs, and what a response
+// takes over from its request.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
