@@ -131,9 +131,10 @@ int AssociationService::sendMessage(DataSet& set, const UidValue* abstractSyntax
     // The encoders read the command bit to choose the command encoding.
     controlFlags = command;
     itemBytesLeft = 0;
+    pdvBuffer.discardOutput();
     const int id = abstractSyntax != nullptr ? encodeForAbstractSyntax(set, pdvBuffer, *abstractSyntax)
                                              : encodeOnFirstContext(set, pdvBuffer);
-    if (id == 0) {
+    if (id == 0 || pdvBuffer.outputLost) {
         // Nothing of a message that could not be encoded whole may go out
         // with the next one.
         pdvBuffer.discardOutput();
@@ -142,6 +143,11 @@ int AssociationService::sendMessage(DataSet& set, const UidValue* abstractSyntax
     currentContextId = static_cast<uint8_t>(id);
     controlFlags = command;
     PDataPdu::write(this);
+    if (outputLost) {
+        // Part of a PDU never went out: the peer cannot read on.
+        abortAssociation();
+        return 0;
+    }
     return socket.sendFailed ? 0 : 1;
 }
 

@@ -38,6 +38,7 @@ void AssociationService::startConnection() {
     discardOutput();
     transportFailed = 0;
     socket.sendFailed = 0;
+    outputLost = 0;
     established = 0;
     PDataPdu::maximumReceiveLength = announcedMaximumLength;
     PDataPdu::maximumSendLength = 0;

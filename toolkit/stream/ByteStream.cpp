@@ -147,6 +147,12 @@ void ByteStream::discardInput() {
 void ByteStream::discardOutput() {
     while (outputChunks.count() != 0) dropOldestOutputChunk();
     pending = 0;
+    outputLost = 0;
+}
+
+int ByteStream::loseOutput() {
+    outputLost = 1;
+    return 0;
 }
 
 StreamChunk* ByteStream::appendOutputChunk(uint32_t capacity) {
@@ -159,11 +165,11 @@ StreamChunk* ByteStream::appendOutputChunk(uint32_t capacity) {
 }
 
 int ByteStream::writeBytes(const uint8_t* buffer, uint32_t n) {
-    if (outputChunks.count() == 0 && appendOutputChunk(blockSize) == nullptr) return 0;
+    if (outputChunks.count() == 0 && appendOutputChunk(blockSize) == nullptr) return loseOutput();
     while (n != 0) {
         StreamChunk* chunk = outputChunks.at(outputChunks.count() - 1)->element;
         if (chunk->position == chunk->capacity) {
-            if (appendOutputChunk(defaultBlockSize) == nullptr) return 0;
+            if (appendOutputChunk(defaultBlockSize) == nullptr) return loseOutput();
             continue;
         }
         const uint32_t room = chunk->capacity - chunk->position;
@@ -178,7 +184,7 @@ int ByteStream::writeBytes(const uint8_t* buffer, uint32_t n) {
         pending += room;
         buffer += room;
         n -= room;
-        if (appendOutputChunk(blockSize) == nullptr) return 0;
+        if (appendOutputChunk(blockSize) == nullptr) return loseOutput();
     }
     return 1;
 }

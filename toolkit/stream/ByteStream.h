@@ -70,7 +70,8 @@ public:
     void discardInput();
     void discardOutput();
 
-    // 1, or 0 when no chunk could be allocated (the bytes not stored are lost).
+    // 1, or 0 when no chunk could be allocated (the bytes not stored are
+    // lost, and outputLost says so until the output is discarded).
     int writeBytes(const uint8_t* buffer, uint32_t n);
     ByteStream& writeU8(const uint8_t& value);
     ByteStream& writeU16(const uint16_t& value);
@@ -84,12 +85,16 @@ public:
     int32_t writeOrder = littleEndian;
     uint32_t available = 0;
     uint32_t pending = 0;
+    // Set when bytes given to a write could not be kept: what the stream
+    // passes on is then incomplete.
+    int32_t outputLost = 0;
     IndexedList<StreamChunk*> inputChunks;
     IndexedList<StreamChunk*> outputChunks;
 
 private:
     int fill();
     StreamChunk* appendOutputChunk(uint32_t capacity);
+    int loseOutput();
     void dropOldestInputChunk();
     void dropOldestOutputChunk();
 };
