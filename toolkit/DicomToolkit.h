@@ -20,4 +20,7 @@
 #include "network/PDataPdu.h"
 #include "network/AssociationService.h"
 
+#include "encoding/StandardTransferSyntaxes.h"
+#include "encoding/StandardEncodingService.h"
+
 #endif

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "model/DataSet.h"
-#include "network/AssociationService.h"
+#include "encoding/StandardEncodingService.h"
 
 // The subcommands of dicomtk. Each takes its arguments (without the
 // subcommand's name) and returns the process exit status.
@@ -18,9 +18,10 @@ int fail(const std::string& subject, const std::string& problem);
 
 // Loads a DICOM file, or prints why it cannot be used and returns null:
 // cannot open, not DICOM (nothing decodes), a transfer syntax the toolkit
-// does not read, or cannot be decoded completely. What was decoded is still
-// returned through partial when the caller wants to show it.
-ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, ObjectDataSet** partial = nullptr);
+// does not read, or cannot be decoded completely (with the decoder's
+// reason). What was decoded is still returned through partial when the
+// caller wants to show it.
+ObjectDataSet* loadDicom(StandardEncodingService& service, const std::string& path, ObjectDataSet** partial = nullptr);
 
 // The Transfer Syntax UID (0002,0010) of the set, without padding, or "".
 std::string transferSyntaxOf(DataSet* set);
@@ -28,5 +29,9 @@ std::string transferSyntaxOf(DataSet* set);
 // Whether the set's values are big endian: its Transfer Syntax UID names
 // explicit VR big endian.
 bool holdsBigEndianValues(DataSet* set);
+
+// Whether the set's pixel data are encapsulated (compressed): its Transfer
+// Syntax UID names JPEG, JPEG-LS, JPEG 2000, RLE or the like.
+bool holdsEncapsulatedPixelData(DataSet* set);
 
 #endif

@@ -18,7 +18,8 @@ const char* const dumpHelp =
     "VR is '--' where the file does not carry it (implicit VR). The value is\n"
     "shown as text for text values, as numbers for US, SS, UL, SL, FL and FD,\n"
     "and as a byte count otherwise. Sequence items are indented under their\n"
-    "element. Group length elements (gggg,0000) are the ones the toolkit\n"
+    "element, and so are the offset table and the fragments of compressed\n"
+    "pixel data. Group length elements (gggg,0000) are the ones the toolkit\n"
     "computes. With --hex every value is printed in full as hexadecimal.\n";
 
 bool isTextVr(uint16_t vr) {
@@ -114,7 +115,23 @@ std::string preview(const DataElement* element, bool bigEndian, bool hex) {
     return std::to_string(element->length) + " bytes";
 }
 
-void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex) {
+std::string indent(int depth) { return std::string(static_cast<size_t>(depth) * 2, ' '); }
+
+// Encapsulated pixel data: its value is the basic offset table and the
+// fragments, each an item with a 32-bit little-endian length.
+void dumpFragments(const DataElement* element, int depth) {
+    uint32_t at = 0;
+    for (uint32_t index = 0; element->value != nullptr && element->length - at >= 8; ++index) {
+        const uint8_t* item = element->value + at;
+        const uint32_t length = item[4] | item[5] << 8 | item[6] << 16 | static_cast<uint32_t>(item[7]) << 24;
+        if (length > element->length - at - 8) break;
+        std::cout << indent(depth + 1) << (index == 0 ? "offset table " : "fragment " + std::to_string(index) + " ")
+                  << length << " bytes\n";
+        at += 8 + length;
+    }
+}
+
+void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, bool encapsulated) {
     while (DataElement* element = set->nextElement()) {
         char header[48];
         char vr[3] = {'-', '-', 0};
@@ -127,15 +144,17 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex) {
         }
         std::snprintf(header, sizeof header, "(%04X,%04X) %s %u", element->group, element->element, vr,
                       element->length);
-        std::cout << std::string(static_cast<size_t>(depth) * 2, ' ') << header;
+        std::cout << indent(depth) << header;
         const std::string value = preview(element, bigEndian, hex);
         if (!value.empty()) std::cout << " " << value;
         std::cout << "\n";
         if (element->items != nullptr) {
             for (uint32_t index = 0; index < element->items->count(); ++index) {
-                std::cout << std::string(static_cast<size_t>(depth) * 2 + 2, ' ') << "item " << index + 1 << "\n";
-                dumpSet(element->items->at(index)->element, depth + 2, bigEndian, hex);
+                std::cout << indent(depth + 1) << "item " << index + 1 << "\n";
+                dumpSet(element->items->at(index)->element, depth + 2, bigEndian, hex, encapsulated);
             }
+        } else if (encapsulated && element->sameTag(0x7FE0, 0x0010)) {
+            dumpFragments(element, depth);
         }
         delete element;
     }
@@ -165,7 +184,7 @@ int runDump(const std::vector<std::string>& arguments) {
         return 2;
     }
     int status = 0;
-    AssociationService service;
+    StandardEncodingService service;
     for (const std::string& path : files) {
         if (files.size() > 1) std::cout << "# " << path << "\n";
         ObjectDataSet* partial = nullptr;
@@ -176,7 +195,7 @@ int runDump(const std::vector<std::string>& arguments) {
         }
         if (set == nullptr) continue;
         const bool bigEndian = holdsBigEndianValues(set);
-        dumpSet(set, 0, bigEndian, hex);
+        dumpSet(set, 0, bigEndian, hex, holdsEncapsulatedPixelData(set));
         delete set;
     }
     std::cout.flush();
