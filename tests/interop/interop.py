@@ -3,23 +3,23 @@
 
 The peers are Debian's DCMTK tools (dcmdump, dcmconv) and Debian's pydicom
 together with the sample files it ships. pydicom serves as the reference
-reader: its element parser walks each file and yields every top-level element
-with the length and the value bytes found in the file, without converting
-anything. dicomtk's `dump --hex` output is compared with that.
+reader: its element parser walks each file and yields every element with the
+length and the value bytes found in the file, without converting anything;
+sequences are split into their items at every depth (element_trees.py).
+dicomtk's `dump --hex` output is compared with that.
 
 Usage: interop.py SUBCOMMAND DICOMTK
 
-  samples    every pydicom sample in implicit VR little endian, explicit VR
-             little endian or explicit VR big endian (or a bare data set),
-             without elements of undefined length, loads with the same
-             top-level elements (tag, length, value bytes)
+  samples    every pydicom sample, in every transfer syntax, loads with the
+             same elements at every depth (tag, VR where the file has it,
+             length, value bytes; sequences item by item), or is one of the
+             broken ones and is refused with one message line
   written    files saved by `dicomtk copy --mode 2|3` are read by dcmdump
              and pydicom with the same elements as the source
   dcmtk      files converted by dcmconv into the three byte encodings load in
              dicomtk with the same elements as pydicom reads from them
-  undefined  what dicomtk does with the samples holding elements of undefined
-             length: a table; fails only on a crash, a sanitizer report, or
-             an early stop without a non-zero status and a one-line message
+  undefined  the samples holding sequences, items or pixel data of undefined
+             length load whole with the same elements at every depth: a table
 
 Run it with Debian's interpreter (/usr/bin/python3), which has pydicom.
 Exit status: 0 all good, 1 a check failed, 2 usage error, 77 a peer is missing.
@@ -36,6 +36,8 @@ import subprocess
 import sys
 import tempfile
 import warnings
+import zlib
+from io import BytesIO
 
 SKIP = 77
 
@@ -43,6 +45,7 @@ try:
     import pydicom
     from pydicom.dataelem import RawDataElement
     from pydicom.filereader import data_element_generator, read_preamble
+    import element_trees
 except ImportError as error:  # pragma: no cover - depends on the machine
     print(f"SKIP: pydicom is not importable by {sys.executable} ({error}); "
           "install Debian's python3-pydicom and run /usr/bin/python3")
@@ -52,6 +55,7 @@ UNDEFINED = 0xFFFFFFFF
 IMPLICIT_LE = "1.2.840.10008.1.2"
 EXPLICIT_LE = "1.2.840.10008.1.2.1"
 EXPLICIT_BE = "1.2.840.10008.1.2.2"
+DEFLATED_LE = "1.2.840.10008.1.2.1.99"
 # Transfer syntax -> (implicit VR, little endian)
 ENCODINGS = {
     IMPLICIT_LE: (True, True),
@@ -172,6 +176,8 @@ class Reference:
         self.dataset = None
         self.vrs = {}        # tag -> VR as found in the file (explicit VR only)
         self.order = []      # every top-level tag in file order
+        self.raw_meta = []   # pydicom's elements as its parser yields them
+        self.raw_data = []
         try:
             self._read()
         except Exception as error:  # pydicom's own failure is a finding to report
@@ -207,7 +213,13 @@ class Reference:
             read_preamble(handle, True)
             meta = list(data_element_generator(handle, self.meta_implicit, True,
                                                stop_when=lambda tag, vr, length: tag.group != 2))
-            data = list(data_element_generator(handle, self.implicit, self.little))
+            named = next((stripped_uid(bytes(item.value or b"")) for item in meta if int(item.tag) == 0x00020010), None)
+            data_stream = handle
+            if named == DEFLATED_LE:
+                # The data set is one raw deflate stream after the meta group.
+                data_stream = BytesIO(zlib.decompress(handle.read(), -zlib.MAX_WBITS))
+            data = list(data_element_generator(data_stream, self.implicit, self.little))
+        self.raw_meta, self.raw_data = meta, data
         if [item.tag for item in meta] != list(meta_dict.keys()):
             raise RuntimeError("walking the meta group found other elements than dcmread")
         if self.forced is None and [item.tag for item in data] != list(dataset._dict.keys()):
@@ -229,6 +241,11 @@ class Reference:
         for tag, length, value in self.meta:
             if tag == 0x00020010:
                 self.transfer_syntax = stripped_uid(value)  # exactly as in the file
+
+    def tree(self):
+        """Every element of meta group and data set at every depth, as element_trees nodes."""
+        return (element_trees.reference_nodes(self.raw_meta, self.meta_implicit, True) +
+                element_trees.reference_nodes(self.raw_data, self.implicit, self.little))
 
     def elements(self, with_group_lengths=False):
         """{tag: (length, value)} of meta group and data set."""
@@ -417,30 +434,119 @@ def report_case(subcommand, case, problems, failures, notes=(), detail=""):
         print(f"       note: {line}")
 
 
+# Sample files that are broken on purpose, with what is wrong in them. dicomtk
+# must refuse them with a non-zero status and one message line, and print
+# only elements as they are in the file.
+DELIBERATELY_BROKEN = {
+    "dicomdirtests/DICOMDIR-nooffset": "its last directory record item claims 24 bytes more than its sequence "
+                                       "and the file hold",
+}
+
+
+def message_problems(status, stderr_lines):
+    """A failed load must end with a non-zero status and one 'dicomtk:' line."""
+    if status <= 0:
+        return []
+    if len(stderr_lines) != 1 or not stderr_lines[0].startswith("dicomtk: "):
+        return [f"non-zero status {status} without a one-line message: {stderr_lines[:3]}"]
+    return []
+
+
+def deep_check(dicomtk, path, reference, broken=None):
+    """Compares dicomtk's reading of one file with pydicom's at every depth.
+
+    Returns (problems, status, message): message is dicomtk's one line on
+    standard error, if any. A damaged file (pydicom finds a value running
+    past the end of the file) or one listed as broken must be refused
+    cleanly; what is printed before the damage must still agree.
+    """
+    status, out, stderr = run([dicomtk, "dump", "--hex", path])
+    stderr_lines = [line for line in stderr.splitlines() if line.strip()]
+    problems = crash_problems(status, stderr)
+    got, format_problems = element_trees.dump_nodes(out.decode("latin-1"))
+    problems += format_problems
+    expected = reference.tree()
+    if reference.damaged or broken:
+        if status == 0:
+            what = ", ".join(tag_text(tag) for tag in reference.damaged) + " running past the end of the file" \
+                if reference.damaged else broken
+            problems.append(f"exit status 0 although the file is broken ({what})")
+        problems += message_problems(status, stderr_lines)
+        in_file = reference.elements(with_group_lengths=True)
+        for tag in reference.damaged:
+            expected = [node for node in expected if node.tag != tag]
+            for node in [node for node in got if node.tag == tag]:
+                got.remove(node)
+                if node.items is not None or not in_file[tag][1].startswith(node.value):
+                    problems.append(f"{tag_text(tag)} printed with bytes that are not in the file")
+        if broken and status != 0:
+            # Refused as it should be: what was printed must be in the file.
+            printed = {node.tag for node in got}
+            expected = sorted((node for node in expected if node.tag in printed), key=lambda node: node.tag)
+            got = sorted(got, key=lambda node: node.tag)
+            if expected and got and expected[-1].tag == got[-1].tag:
+                # The element being read when the decoder stopped: its complete
+                # items are printed, the one that failed is not.
+                last, printed_last = expected[-1], got[-1]
+                if last.items is not None and printed_last.items is not None:
+                    expected[-1] = element_trees.Node(last.tag, last.vr, None, None,
+                                                      last.items[:len(printed_last.items)])
+                else:
+                    expected, got = expected[:-1], got[:-1]
+    else:
+        if status != 0:
+            problems.append(f"exit status {status}: {' / '.join(stderr_lines[:2])}")
+        elif stderr_lines:
+            problems.append(f"messages on stderr: {stderr_lines[:2]}")
+    differences = element_trees.tree_differences(expected, got)
+    if len(differences) > 8:
+        differences = differences[:8] + [f"... and {len(differences) - 8} more"]
+    problems += differences
+    message = stderr_lines[0].replace(path, "FILE") if stderr_lines else ""
+    return problems, status, message
+
+
+def syntax_label(reference):
+    if reference.transfer_syntax:
+        return reference.transfer_syntax
+    return ENCODING_NAMES[encoding_of(reference)] + ("" if reference.has_meta else ", no meta group")
+
+
 def command_samples(dicomtk):
-    failures, skipped, compared = [], [], 0
+    failures, refused, unreadable, compared = [], [], [], 0
     for path in sample_files():
         name = sample_name(path)
         reference = Reference(path)
-        reason = eligibility(reference)
-        if reason:
-            skipped.append((name, reason))
+        if reference.error:
+            # Not even pydicom reads it: dicomtk may refuse it, cleanly.
+            status, _, stderr = run([dicomtk, "dump", "--hex", path])
+            lines = [line for line in stderr.splitlines() if line.strip()]
+            problems = crash_problems(status, stderr) + message_problems(status, lines)
+            unreadable.append((name, reference.error, lines[0].replace(path, "FILE") if lines else "loaded"))
+            report_case("samples", name, problems, failures, detail="pydicom cannot read it")
             continue
         compared += 1
-        problems, _ = load_check(dicomtk, path, reference)
-        encoding = ENCODING_NAMES[encoding_of(reference)]
-        form = "" if reference.has_meta else ", no meta group"
-        notes = [f"pydicom finds {', '.join(tag_text(tag) for tag in reference.damaged)} cut short by the end of the file"] \
-            if reference.damaged else []
-        report_case("samples", name, problems, failures, notes,
-                    detail=f"{encoding}{form}, {len(reference.elements())} elements")
+        broken = DELIBERATELY_BROKEN.get(name)
+        problems, status, message = deep_check(dicomtk, path, reference, broken)
+        if status != 0:
+            refused.append((name, broken or "damaged: " + ", ".join(tag_text(tag) for tag in reference.damaged)
+                            if (broken or reference.damaged) else "not expected to fail", message))
+        tree = reference.tree()
+        report_case("samples", name, problems, failures,
+                    detail=f"{syntax_label(reference)}, {element_trees.count_nodes(tree)} elements, "
+                           f"items {element_trees.deepest(tree)} deep")
     print()
-    print(f"skipped {len(skipped)} files:")
-    for name, reason in skipped:
-        print(f"  {name}: {reason}")
+    if refused:
+        print(f"refused by dicomtk ({len(refused)}):")
+        for name, why, message in refused:
+            print(f"  {name}: {why}; {message}")
+    if unreadable:
+        print(f"not read by pydicom ({len(unreadable)}):")
+        for name, error, message in unreadable:
+            print(f"  {name}: {error}; dicomtk: {message}")
     print()
-    print(f"samples: {compared} files compared, {compared - len(failures)} agree, {len(failures)} differ, "
-          f"{len(skipped)} skipped (reasons above)")
+    print(f"samples: {compared} files compared at every depth, {compared - len(failures)} agree, "
+          f"{len(failures)} differ, {len(refused)} refused as broken")
     return 1 if failures else 0
 
 
@@ -726,46 +832,25 @@ def command_undefined(dicomtk):
         if reference.error or not reference.undefined:
             continue
         name = sample_name(path)
-        dump = Dump(dicomtk, path)
-        # What fails this check: a crash, or an early stop that does not end
-        # with a non-zero status and one message line.
-        problems = dump.crashes + dump.message_problems()
-        notes = list(dump.format_problems)
-        expected = reference.elements()
-        printed = dump.compared()
-        agree = sum(1 for tag, item in printed.items() if expected.get(tag) == item)
-        differing = [tag for tag, item in printed.items() if tag in expected and expected[tag] != item]
-        if dump.status == 0 and (len(printed) != reference.count() or differing):
-            problems.append("exit status 0 although not every element was read as pydicom reads it")
-        if differing:
-            notes.append("printed with other values than pydicom reads: "
-                         + " ".join(tag_text(tag) for tag in differing[:6]))
-        stop = next((tag for tag in reference.order if not is_group_length(tag) and tag not in printed), None)
-        message = dump.stderr_lines[0].replace(path, "FILE") if dump.stderr_lines else ""
+        # Sequences, items and pixel data of undefined length: every file
+        # loads whole and agrees with pydicom at every depth.
+        problems, status, message = deep_check(dicomtk, path, reference, DELIBERATELY_BROKEN.get(name))
+        tree = reference.tree()
         syntax = reference.transfer_syntax or ("(none in meta group)" if reference.has_meta else "(no meta group)")
-        rows.append((name, syntax, tag_text(reference.undefined[0]), tag_text(stop) if stop is not None else "-",
-                     dump.status, len(printed), reference.count(), agree, message))
-        if problems:
-            failures.append(name)
-            print(f"PROBLEM {name}")
-        elif notes:
-            print(f"NOTE {name}")
-        for line in problems:
-            print(f"       {line}")
-        for line in notes:
-            print(f"       note: {line}")
+        undefined = [tag for tag in reference.undefined if not is_group_length(tag)]
+        rows.append((name, syntax, tag_text(undefined[0]) if undefined else "-", len(undefined),
+                     element_trees.count_nodes(tree), element_trees.deepest(tree), status, message))
+        report_case("undefined", name, problems, failures)
     print()
-    header = ("file", "transfer syntax", "first undefined", "first not printed", "status", "printed", "pydicom",
-              "agree", "stderr")
+    header = ("file", "transfer syntax", "first undefined", "undefined", "elements", "depth", "status", "stderr")
     widths = [max(len(str(row[index])) for row in rows + [header]) for index in range(len(header) - 1)]
     print("  ".join(str(cell).ljust(width) for cell, width in zip(header, widths)) + "  " + header[-1])
     for row in rows:
         print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)) + "  " + row[-1])
     print()
-    print("first undefined: first top-level element of undefined length; first not printed: first element, in "
-          "file order, that dicomtk did not print; printed: top-level elements dicomtk printed; pydicom: "
-          "top-level elements pydicom finds; agree: printed with the same length and value bytes as pydicom "
-          "(group lengths left out everywhere)")
+    print("first undefined: first top-level element of undefined length; undefined: top-level elements of "
+          "undefined length; elements: elements at every depth pydicom finds (group lengths left out); "
+          "depth: deepest item nesting")
     print(f"undefined: {len(rows)} files with elements of undefined length, {len(failures)} with problems")
     return 1 if failures else 0
 
