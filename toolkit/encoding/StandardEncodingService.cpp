@@ -636,8 +636,10 @@ bool isItemRun(const uint8_t* value, uint32_t length) {
 }
 
 uint16_t plainVrToWrite(const DataElement* element) {
-    // A value too long for the 16-bit length field goes out in the long form
-    // as UN rather than with a cut length.
+    // An element whose VR was never known (read from implicit VR) goes out
+    // as UN, and so does a value too long for the 16-bit length field of its
+    // VR, rather than with a cut length.
+    if (element->vr == 0) return unknownVr;
     if (!usesLongForm(element->vr) && evenLength(element->length) > 0xFFFF) return unknownVr;
     return element->vr;
 }
@@ -730,7 +732,19 @@ private:
 
     int writeElements(DataSet* source, bool explicitVr, int depth, int32_t* syntaxCode) {
         DataElement* held = nullptr;
+        // Groups below the meta group (0000, 0001) come after it: a file
+        // starts with its meta group.
+        DataSet deferred;
+        bool deferredWritten = syntaxCode == nullptr;
         while (DataElement* element = source->nextElement()) {
+            if (!deferredWritten && element->group < 0x0002) {
+                if (deferred.addElement(element) == 0) {
+                    delete element;
+                    delete held;
+                    return 0;
+                }
+                continue;
+            }
             if (held != nullptr && element->group > 0x0002) {
                 const int32_t named = syntaxNamedBy(held);
                 delete held;
@@ -740,6 +754,13 @@ private:
                     return 0;
                 }
                 *syntaxCode = named;
+            }
+            if (!deferredWritten && element->group > 0x0002) {
+                deferredWritten = true;
+                if (writeElements(&deferred, explicitVr, depth, nullptr) == 0) {
+                    delete element;
+                    return 0;
+                }
             }
             const int written = element->element == 0x0000
                                     ? writeGroupLength(element, remainingGroupSize(source, explicitVr, depth), explicitVr)
@@ -757,6 +778,7 @@ private:
             }
         }
         delete held;
+        if (!deferredWritten) return writeElements(&deferred, explicitVr, depth, nullptr);
         return 1;
     }
 
@@ -980,6 +1002,23 @@ int StandardEncodingService::writeWithCode(int32_t code, DataSet* source, ByteSt
         default:
             return 0;
     }
+}
+
+int StandardEncodingService::addMetaHeader(DataSet* set) {
+    if (set == nullptr) return 0;
+    const bool hadMetaGroup = set->find(0x0002, 0x0001) != nullptr;
+    AssociationService::addMetaHeader(set);
+    if (!hadMetaGroup || set->find(0x0002, 0x0010) != nullptr) return 1;
+    static const char implicitUid[] = "1.2.840.10008.1.2";  // 17 characters and a NUL pad
+    auto* syntax = new (std::nothrow) DataElement(0x0002, 0x0010, sizeof implicitUid, 1);
+    if (syntax == nullptr || syntax->value == nullptr) {
+        delete syntax;
+        return 1;
+    }
+    std::memcpy(syntax->value, implicitUid, sizeof implicitUid);
+    syntax->vr = vrCode('U', 'I');
+    if (set->addElement(syntax) == 0) delete syntax;
+    return 1;
 }
 
 int StandardEncodingService::handlesTransferSyntax(const char* uid) {

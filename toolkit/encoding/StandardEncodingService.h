@@ -80,6 +80,10 @@ public:
     // from its first element, as loadFile recognises a bare data set.
     int readWithSyntax(ByteStream* stream, DataSet* target, int32_t code) override;
     int writeWithSyntax(DataSet* source, ByteStream* stream, int32_t code) override;
+    // As the base service; a meta group that lacks the Transfer Syntax UID
+    // gets one naming implicit VR little endian (as a new meta group does),
+    // so that a saved file says how its data set is encoded.
+    int addMetaHeader(DataSet* set) override;
 
     // Messages in every transfer syntax of standardTransferSyntaxTable
     // (deflated ones inflated whole before decoding, compressed whole after
