@@ -745,22 +745,10 @@ private:
                 }
                 continue;
             }
-            if (held != nullptr && element->group > 0x0002) {
-                const int32_t named = syntaxNamedBy(held);
-                delete held;
-                held = nullptr;
-                if (named == 0 || useCode(named, explicitVr) == 0) {
-                    delete element;
-                    return 0;
-                }
-                *syntaxCode = named;
-            }
-            if (!deferredWritten && element->group > 0x0002) {
-                deferredWritten = true;
-                if (writeElements(&deferred, explicitVr, depth, nullptr) == 0) {
-                    delete element;
-                    return 0;
-                }
+            if (element->group > 0x0002 &&
+                finishMetaGroup(held, deferred, deferredWritten, explicitVr, depth, syntaxCode) == 0) {
+                delete element;
+                return 0;
             }
             const int written = element->element == 0x0000
                                     ? writeGroupLength(element, remainingGroupSize(source, explicitVr, depth), explicitVr)
@@ -777,9 +765,28 @@ private:
                 delete element;
             }
         }
-        delete held;
-        if (!deferredWritten) return writeElements(&deferred, explicitVr, depth, nullptr);
-        return 1;
+        // Nothing after the meta group: no encoding to switch to.
+        if (deferred.fillList.count() == 0) {
+            delete held;
+            return 1;
+        }
+        return finishMetaGroup(held, deferred, deferredWritten, explicitVr, depth, syntaxCode);
+    }
+
+    // After the meta group: the encoding that the held Transfer Syntax UID
+    // names, then the elements of groups below the meta group.
+    int finishMetaGroup(DataElement*& held, DataSet& deferred, bool& deferredWritten, bool& explicitVr, int depth,
+                        int32_t* syntaxCode) {
+        if (held != nullptr) {
+            const int32_t named = syntaxNamedBy(held);
+            delete held;
+            held = nullptr;
+            if (named == 0 || useCode(named, explicitVr) == 0) return 0;
+            *syntaxCode = named;
+        }
+        if (deferredWritten) return 1;
+        deferredWritten = true;
+        return writeElements(&deferred, explicitVr, depth, nullptr);
     }
 
     void writeTag(uint16_t group, uint16_t element) { out_->writeU16(group).writeU16(element); }
