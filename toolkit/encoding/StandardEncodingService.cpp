@@ -860,11 +860,12 @@ private:
                 result = writeItem(element->items->at(index)->element, explicitVr && !unknown, depth);
             }
         }
-        out_->setWriteOrder(order);
+        // The delimitation belongs to the value: inside UN it is little endian too.
         if (result == 1 && undefined) {
             writeTag(itemGroup, sequenceEndElement);
             out_->writeU32(0);
         }
+        out_->setWriteOrder(order);
         return result;
     }
 
