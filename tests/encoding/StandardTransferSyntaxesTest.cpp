@@ -302,3 +302,26 @@ TEST_F(StandardSyntaxes, MessagesTravelInTheContextsSyntaxCompressedPixelsAsThey
                   "(0010,0010) 4 415E4220\n(7FE0,0010) 20 FEFF00E000000000FEFF00E004000000FFD8FFD9\n");
     }
 }
+
+TEST_F(StandardSyntaxes, MetaGroupAddedBesideAnExistingTransferSyntaxDoesNotDoubleIt) {
+    // A file from another writer: (0002,0010) without (0002,0001).
+    DataSet set;
+    set.addElement(textElement(0x0002, 0x0010, "1.2.840.10008.1.2.1", vrCode('U', 'I')));
+    set.addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.7", vrCode('U', 'I')));
+    ASSERT_EQ(service.addMetaHeader(&set), 1);
+    int syntaxes = 0, versions = 0;
+    std::string uid, classUid;
+    while (DataElement* element = set.nextElement()) {
+        if (element->sameTag(0x0002, 0x0010)) {
+            ++syntaxes;
+            uid.assign(reinterpret_cast<const char*>(element->value), element->length);
+        }
+        if (element->sameTag(0x0002, 0x0001)) ++versions;
+        if (element->sameTag(0x0002, 0x0002)) classUid.assign(reinterpret_cast<const char*>(element->value), element->length);
+        delete element;
+    }
+    EXPECT_EQ(syntaxes, 1);
+    EXPECT_EQ(uid, std::string("1.2.840.10008.1.2.1\0", 20));
+    EXPECT_EQ(versions, 1);
+    EXPECT_EQ(classUid, std::string("1.2.840.10008.5.1.4.1.1.7\0", 26));
+}

@@ -480,8 +480,8 @@ private:
             Header item;
             item.offset = position();
             if (available() - end < 8) {
-                return fail(undefined ? "sequence of undefined length not delimited" : "input ends inside an item header",
-                            sequence.group, sequence.element, item.offset);
+                if (undefined) return fail("sequence of undefined length not delimited", sequence);
+                return fail("input ends inside an item header", sequence.group, sequence.element, item.offset);
             }
             uint8_t bytes[8];
             stream_->readBytes(bytes, 8);
@@ -1012,20 +1012,50 @@ int StandardEncodingService::writeWithCode(int32_t code, DataSet* source, ByteSt
     }
 }
 
+namespace {
+
+int addMetaElement(DataSet* set, uint16_t element, uint16_t vr, const void* bytes, uint32_t length) {
+    if (set->find(0x0002, element) != nullptr) return 1;
+    auto* made = new (std::nothrow) DataElement(0x0002, element, length, 1);
+    if (made == nullptr || (length != 0 && made->value == nullptr)) {
+        delete made;
+        return 0;
+    }
+    if (length != 0) std::memcpy(made->value, bytes, length);
+    made->vr = vr;
+    if (set->addElement(made) == 0) {
+        delete made;
+        return 0;
+    }
+    return 1;
+}
+
+void addCopiedUid(DataSet* set, uint16_t fromElement, uint16_t toElement) {
+    DataElement* source = set->find(0x0008, fromElement);
+    if (source == nullptr) return;
+    source->vr = vrCode('U', 'I');
+    addMetaElement(set, toElement, vrCode('U', 'I'), source->value, source->value != nullptr ? source->length : 0);
+}
+
+}  // namespace
+
 int StandardEncodingService::addMetaHeader(DataSet* set) {
     if (set == nullptr) return 0;
-    const bool hadMetaGroup = set->find(0x0002, 0x0001) != nullptr;
-    AssociationService::addMetaHeader(set);
-    if (!hadMetaGroup || set->find(0x0002, 0x0010) != nullptr) return 1;
     static const char implicitUid[] = "1.2.840.10008.1.2";  // 17 characters and a NUL pad
-    auto* syntax = new (std::nothrow) DataElement(0x0002, 0x0010, sizeof implicitUid, 1);
-    if (syntax == nullptr || syntax->value == nullptr) {
-        delete syntax;
+    if (set->find(0x0002, 0x0001) != nullptr) {
+        addMetaElement(set, 0x0010, vrCode('U', 'I'), implicitUid, sizeof implicitUid);
         return 1;
     }
-    std::memcpy(syntax->value, implicitUid, sizeof implicitUid);
-    syntax->vr = vrCode('U', 'I');
-    if (set->addElement(syntax) == 0) delete syntax;
+    // The base service's meta group, without doubling what the set has: a
+    // file from another writer may hold (0002,0010) without (0002,0001).
+    const uint8_t version[2] = {0x00, 0x01};
+    addMetaElement(set, 0x0001, vrCode('O', 'B'), version, 2);
+    addCopiedUid(set, 0x0016, 0x0002);
+    addCopiedUid(set, 0x0018, 0x0003);
+    addMetaElement(set, 0x0010, vrCode('U', 'I'), implicitUid, sizeof implicitUid);
+    addMetaElement(set, 0x0012, vrCode('U', 'I'), "none yet", 8);
+    addMetaElement(set, 0x0013, vrCode('S', 'H'), "0.1AlphaTEVAR ", 14);
+    addMetaElement(set, 0x0016, vrCode('A', 'E'), "none            ", 16);
     return 1;
 }
 

@@ -80,9 +80,11 @@ public:
     // from its first element, as loadFile recognises a bare data set.
     int readWithSyntax(ByteStream* stream, DataSet* target, int32_t code) override;
     int writeWithSyntax(DataSet* source, ByteStream* stream, int32_t code) override;
-    // As the base service; a meta group that lacks the Transfer Syntax UID
-    // gets one naming implicit VR little endian (as a new meta group does),
-    // so that a saved file says how its data set is encoded.
+    // As the base service, except that an element the set already holds is
+    // never added a second time (a file from another writer may have a
+    // Transfer Syntax UID without (0002,0001)), and a meta group that lacks
+    // the Transfer Syntax UID gets one naming implicit VR little endian (as
+    // a new meta group does): a saved file says how its data set is encoded.
     int addMetaHeader(DataSet* set) override;
 
     // Messages in every transfer syntax of standardTransferSyntaxTable
