@@ -349,6 +349,22 @@ TEST_F(StandardEncoding, WritesAUnSequenceInImplicitLittleEndianInsideBigEndian)
     EXPECT_EQ(written, bytesOf(expected));
 }
 
+TEST_F(StandardEncoding, UnSequenceKeepsItsUndefinedLengthSoThatItStaysASequence) {
+    // With a defined length a UN value is plain bytes to every reader.
+    DataSet target;
+    ASSERT_EQ(read(&StandardEncodingService::readExplicitBig, bytesOf(unknownSequenceBig), target), 1);
+    const Bytes written = write(&StandardEncodingService::writeExplicitBig, target);
+    const uint8_t header[] = {
+        0x00, 0x09, 0x10, 0x10, 'U', 'N', 0x00, 0x00,  // (0009,1010) UN, reserved
+        0xFF, 0xFF, 0xFF, 0xFF,                          //   undefined length
+        0xFE, 0xFF, 0x00, 0xE0, 0x16, 0x00, 0x00, 0x00,  // item of defined length 22, little endian
+    };
+    EXPECT_EQ(Bytes(written.begin() + 12, written.begin() + 32), bytesOf(header));
+    DataSet again;
+    ASSERT_EQ(read(&StandardEncodingService::readExplicitBig, written, again), 1);
+    EXPECT_EQ(describe(&again), "(0009,1010) 0 \n item\n  (0009,1011) 2 4142\n(0010,0010) 2 5820\n");
+}
+
 TEST_F(StandardEncoding, ElementsOfUnknownVrAreWrittenAsUnInExplicitVr) {
     DataSet source;
     source.addElement(bytesElement(0x0009, 0x1001, {1, 2}));

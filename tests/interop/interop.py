@@ -674,12 +674,18 @@ def written_file_problems(mode, source, output, notes, keeps_undefined=False):
     problems += differences[:8] + ([f"... and {len(differences) - 8} more"] if len(differences) > 8 else [])
     # Undefined lengths: encapsulated pixel data always; sequences only
     # where they came so and were asked to stay so.
+    # Undefined lengths: all that came so when they are kept; otherwise only
+    # where they are needed (encapsulated pixel data, a sequence under UN).
     source_undefined = {tag for tag in source.undefined if tag >> 16 != 2}
-    expected_undefined = source_undefined if keeps_undefined else {
-        tag for tag in source_undefined if tag == 0x7FE00010 and written_as == (False, True) and named_encoding_compressed(named)}
-    if set(content.undefined) != expected_undefined:
-        problems.append("undefined lengths: expected at " + (" ".join(tag_text(tag) for tag in sorted(expected_undefined)) or "none")
-                        + ", written at " + (" ".join(tag_text(tag) for tag in sorted(content.undefined)) or "none"))
+    written_undefined = set(content.undefined)
+    pixels = {tag for tag in source_undefined if tag == 0x7FE00010 and named_encoding_compressed(named) and mode == 3}
+    if keeps_undefined and written_undefined != source_undefined or \
+            not keeps_undefined and not pixels <= written_undefined <= source_undefined:
+        problems.append("undefined lengths: the source has them at " + (" ".join(tag_text(tag) for tag in sorted(source_undefined)) or "none")
+                        + ", the written file at " + (" ".join(tag_text(tag) for tag in sorted(written_undefined)) or "none"))
+    elif not keeps_undefined and written_undefined - pixels:
+        notes.append("undefined lengths kept where a defined one would change the meaning: "
+                     + " ".join(tag_text(tag) for tag in sorted(written_undefined - pixels)))
 
     # The meta group: the source's, or the one the toolkit adds.
     have_meta = {tag: item for tag, item in content.elements().items() if tag >> 16 == 2}

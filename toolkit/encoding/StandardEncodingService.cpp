@@ -616,6 +616,13 @@ bool isSequence(const DataElement* element) {
 
 bool isUndefinedLengthItem(DataSet* item) { return dynamic_cast<UndefinedLengthItem*>(item) != nullptr; }
 
+// A sequence goes out with an undefined length and a delimitation when it
+// came so and is kept so, and always in explicit VR under UN: there a defined
+// length would make it plain bytes to every reader.
+bool writesUndefinedLength(const DataElement* element, bool explicitVr) {
+    return element->length == undefinedLength || (explicitVr && element->vr == unknownVr);
+}
+
 // Whether value is a complete run of items (little endian): the form of
 // encapsulated pixel data, basic offset table first.
 bool isItemRun(const uint8_t* value, uint32_t length) {
@@ -685,7 +692,7 @@ private:
     uint64_t elementSize(const DataElement* element, bool explicitVr, int depth) const {
         if (isSequence(element)) {
             const uint64_t items = itemsSize(element, explicitVr, depth);
-            return (explicitVr ? 12u : 8u) + items + (element->length == undefinedLength ? 8u : 0u);
+            return (explicitVr ? 12u : 8u) + items + (writesUndefinedLength(element, explicitVr) ? 8u : 0u);
         }
         if (writesEncapsulated(element)) return (explicitVr ? 12u : 8u) + uint64_t{element->length} + 8u;
         return (explicitVr && usesLongForm(plainVrToWrite(element)) ? 12u : 8u) + uint64_t{evenLength(element->length)};
@@ -846,7 +853,7 @@ private:
         // A value beside the items has no place in the standard encoding.
         if (element->value != nullptr && element->length != 0 && element->length != undefinedLength) return 0;
         if (depth + 1 > StandardEncodingService::maximumNesting && element->items != nullptr) return 0;
-        const bool undefined = element->length == undefinedLength;
+        const bool undefined = writesUndefinedLength(element, explicitVr);
         const bool unknown = explicitVr && element->vr == unknownVr;
         const uint64_t size = undefined ? 0 : itemsSize(element, explicitVr, depth);
         if (size >= undefinedLength) return 0;

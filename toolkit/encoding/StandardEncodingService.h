@@ -50,9 +50,12 @@ struct DecodeProblem {
 // Lengths are believed only as far as the buffered input (and the enclosing
 // item or sequence) reaches; every failure fills lastProblem.
 //
-// Writing: sequences with exact defined lengths, items in the encoding of
-// their data set (explicit inside explicit), group lengths as the base
-// service writes them. With keepUndefinedLengths set while reading, what came
+// Writing: sequences with exact defined lengths (a sequence under UN in
+// explicit VR always with an undefined length: with a defined one it would
+// be plain bytes), items in the encoding of their data set (explicit inside
+// explicit, implicit VR little endian inside UN), group lengths as the base
+// service writes them, elements of unknown VR (0) as UN in explicit VR, and
+// in writeWithSyntax the groups 0000 and 0001 after the meta group. With keepUndefinedLengths set while reading, what came
 // with undefined lengths carries them (a sequence element keeps length
 // 0xFFFFFFFF, an item becomes an UndefinedLengthItem) and is written with
 // undefined lengths and delimiters again. In a syntax with encapsulated pixel
