@@ -50,17 +50,21 @@ struct DecodeProblem {
 // Lengths are believed only as far as the buffered input (and the enclosing
 // item or sequence) reaches; every failure fills lastProblem.
 //
-// Writing: sequences with exact defined lengths (a sequence under UN in
-// explicit VR always with an undefined length: with a defined one it would
-// be plain bytes), items in the encoding of their data set (explicit inside
-// explicit, implicit VR little endian inside UN), group lengths as the base
-// service writes them, elements of unknown VR (0) as UN in explicit VR, and
-// in writeWithSyntax the groups 0000 and 0001 after the meta group. With keepUndefinedLengths set while reading, what came
-// with undefined lengths carries them (a sequence element keeps length
-// 0xFFFFFFFF, an item becomes an UndefinedLengthItem) and is written with
-// undefined lengths and delimiters again. In a syntax with encapsulated pixel
-// data, (7FE0,0010) whose value is a run of items is written encapsulated,
-// byte for byte as it was read.
+// Writing:
+// - sequences with exact defined lengths (a sequence under UN in explicit VR
+//   always with an undefined length: with a defined one it would be plain
+//   bytes), items in the encoding of their data set (explicit inside
+//   explicit, implicit VR little endian inside UN); an element with both a
+//   value and items has no standard form and fails the write;
+// - with keepUndefinedLengths set while reading, what came with undefined
+//   lengths carries them (a sequence element keeps length 0xFFFFFFFF, an
+//   item becomes an UndefinedLengthItem) and is written with undefined
+//   lengths and delimiters again;
+// - in a syntax with encapsulated pixel data, (7FE0,0010) whose value is a
+//   run of items is written encapsulated, byte for byte as it was read;
+// - group lengths as the base service writes them, elements of unknown VR
+//   (0) as UN in explicit VR, and in writeWithSyntax the groups 0000 and
+//   0001 after the meta group.
 class StandardEncodingService : public AssociationService {
 public:
     static constexpr int maximumNesting = 64;
