@@ -1,7 +1,7 @@
-// libFuzzer target for the transfer-syntax decoders: any input is decoded by
-// each reader; whatever decodes completely is encoded again with the matching
-// writer and must decode to the same elements (odd lengths aside: they come
-// back padded).
+// libFuzzer target for the transfer-syntax decoders, the base service's and
+// StandardEncodingService's: any input is decoded by each reader; whatever
+// decodes completely is encoded again with the matching writer and must
+// decode to the same elements (odd lengths aside: they come back padded).
 //
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DDICOMTOOLKIT_FUZZ=ON
 //   cmake --build build-fuzz --target codec_fuzzer && build-fuzz/fuzz/codec_fuzzer -max_total_time=60
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "encoding/StandardEncodingService.h"
 #include "encoding/TransferSyntax.h"
 #include "network/AssociationService.h"
 
@@ -90,9 +91,7 @@ int decode(AssociationService& service, const Codec& codec, const uint8_t* data,
     return (service.*codec.read)(&input, &target);
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > (1u << 20)) return 0;
-    AssociationService service;
+void checkService(AssociationService& service, const uint8_t* data, size_t size) {
     for (const Codec& codec : codecs) {
         DataSet first;
         if (decode(service, codec, data, size, first) != 1) continue;
@@ -111,5 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DataSet target;
     service.itemBytesLeft = 0;
     service.readWithSyntax(&input, &target, ExplicitLittleEndian);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (1u << 20)) return 0;
+    AssociationService base;
+    checkService(base, data, size);
+    StandardEncodingService standard;
+    checkService(standard, data, size);
     return 0;
 }

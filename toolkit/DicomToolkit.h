@@ -23,5 +23,7 @@
 #include "network/AssociationService.h"
 
 #include "dimse/ConfiguredAssociationService.h"
+#include "encoding/StandardTransferSyntaxes.h"
+#include "encoding/StandardEncodingService.h"
 
 #endif

@@ -11,10 +11,11 @@ set(interop_script ${CMAKE_CURRENT_SOURCE_DIR}/interop/interop.py)
 
 # name             subcommand of interop.py
 set(interop_cases
-    Samples          samples      # pydicom's samples load with the same elements
+    Samples          samples      # pydicom's samples load with the same elements at every depth
     WrittenFiles     written      # files dicomtk writes are read by dcmdump and pydicom
-    DcmtkFiles       dcmtk        # files dcmconv writes load with the same elements
-    UndefinedLength  undefined    # report on elements of undefined length; fails on crashes only
+    DcmtkFiles       dcmtk        # files dcmconv writes, defined and undefined lengths, load the same
+    UndefinedLength  undefined    # samples with undefined lengths load whole: a table
+    Copies           copies       # every sample copied in mode 3 reads the same in dcmdump and pydicom
 )
 
 list(LENGTH interop_cases interop_length)

@@ -3,23 +3,29 @@
 
 The peers are Debian's DCMTK tools (dcmdump, dcmconv) and Debian's pydicom
 together with the sample files it ships. pydicom serves as the reference
-reader: its element parser walks each file and yields every top-level element
-with the length and the value bytes found in the file, without converting
-anything. dicomtk's `dump --hex` output is compared with that.
+reader: its element parser walks each file and yields every element with the
+length and the value bytes found in the file, without converting anything;
+sequences are split into their items at every depth (element_trees.py).
+dicomtk's `dump --hex` output is compared with that.
 
 Usage: interop.py SUBCOMMAND DICOMTK
 
-  samples    every pydicom sample in implicit VR little endian, explicit VR
-             little endian or explicit VR big endian (or a bare data set),
-             without elements of undefined length, loads with the same
-             top-level elements (tag, length, value bytes)
+  samples    every pydicom sample, in every transfer syntax, loads with the
+             same elements at every depth (tag, VR where the file has it,
+             length, value bytes; sequences item by item), or is one of the
+             broken ones and is refused with one message line
   written    files saved by `dicomtk copy --mode 2|3` are read by dcmdump
              and pydicom with the same elements as the source
-  dcmtk      files converted by dcmconv into the three byte encodings load in
-             dicomtk with the same elements as pydicom reads from them
-  undefined  what dicomtk does with the samples holding elements of undefined
-             length: a table; fails only on a crash, a sanitizer report, or
-             an early stop without a non-zero status and a one-line message
+  dcmtk      files converted by dcmconv into the three byte encodings, with
+             sequences of defined (+e) and undefined (-e) length, and
+             compressed files re-encoded in their own transfer syntax, load in
+             dicomtk with the same elements at every depth as pydicom reads
+  copies     every sample dicomtk reads, saved with `copy --mode 3` (and, where
+             it has undefined lengths, with --keep-undefined-lengths too), is
+             read by dcmdump without an error line and by pydicom with the
+             same elements at every depth, compressed pixel data included
+  undefined  the samples holding sequences, items or pixel data of undefined
+             length load whole with the same elements at every depth: a table
 
 Run it with Debian's interpreter (/usr/bin/python3), which has pydicom.
 Exit status: 0 all good, 1 a check failed, 2 usage error, 77 a peer is missing.
@@ -36,13 +42,19 @@ import subprocess
 import sys
 import tempfile
 import warnings
+import zlib
+from io import BytesIO
 
 SKIP = 77
 
 try:
     import pydicom
+    import pydicom.dataset
+    import pydicom.filereader
+    import pydicom.uid
     from pydicom.dataelem import RawDataElement
     from pydicom.filereader import data_element_generator, read_preamble
+    import element_trees
 except ImportError as error:  # pragma: no cover - depends on the machine
     print(f"SKIP: pydicom is not importable by {sys.executable} ({error}); "
           "install Debian's python3-pydicom and run /usr/bin/python3")
@@ -52,6 +64,8 @@ UNDEFINED = 0xFFFFFFFF
 IMPLICIT_LE = "1.2.840.10008.1.2"
 EXPLICIT_LE = "1.2.840.10008.1.2.1"
 EXPLICIT_BE = "1.2.840.10008.1.2.2"
+DEFLATED_LE = "1.2.840.10008.1.2.1.99"
+MEDIA_STORAGE_DIRECTORY = "1.2.840.10008.1.3.10"
 # Transfer syntax -> (implicit VR, little endian)
 ENCODINGS = {
     IMPLICIT_LE: (True, True),
@@ -67,18 +81,7 @@ ENCODING_NAMES = {
 
 # Differences confirmed as accepted, as {(subcommand, case): reason}. A case
 # listed here is reported but does not fail the run.
-#
-# The toolkit encodes sequence items as implicit VR inside, whatever the
-# transfer syntax, and keeps a sequence of defined length from another
-# writer's explicit VR file as the raw bytes of its SQ element. Saved as
-# explicit VR (mode 3) those bytes stay valid; saved all implicit (mode 2)
-# they are explicit VR items inside an implicit VR file.
-FOREIGN_SEQUENCE = ("explicit VR sequence kept as raw bytes, now inside an implicit VR file "
-                    "(the toolkit's own item encoding)")
-KNOWN_DIFFERENCES = {
-    ("written", "CT_small.dcm --mode 2"): FOREIGN_SEQUENCE,
-    ("written", "test-SR.dcm --mode 2"): FOREIGN_SEQUENCE,
-}
+KNOWN_DIFFERENCES = {}
 
 # Seconds each program run may take; every run takes well under one.
 TIMEOUT = 30
@@ -168,11 +171,14 @@ class Reference:
         self.meta_implicit = False
         self.implicit = True
         self.little = True
-        self.positions = {}  # tag -> (value offset, length), for group lengths
         self.warnings = []
         self.dataset = None
         self.vrs = {}        # tag -> VR as found in the file (explicit VR only)
         self.order = []      # every top-level tag in file order
+        self.raw_meta = []   # pydicom's elements as its parser yields them
+        self.directory_error = None  # why pydicom cannot follow a DICOMDIR's record offsets
+        self.ends = {}       # tag -> offset where the element ends in its stream
+        self.raw_data = []
         try:
             self._read()
         except Exception as error:  # pydicom's own failure is a finding to report
@@ -181,7 +187,10 @@ class Reference:
     def _read(self):
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            dataset = pydicom.dcmread(self.path, force=True, defer_size=None)
+            try:
+                dataset = pydicom.dcmread(self.path, force=True, defer_size=None)
+            except Exception as error:
+                dataset = self._directory_without_records(error)
         self.warnings = [str(item.message) for item in caught]
         self.dataset = dataset
         file_meta = getattr(dataset, "file_meta", None)
@@ -206,12 +215,18 @@ class Reference:
         # dcmread positions it, and keep every element exactly as found.
         with open(self.path, "rb") as handle:
             read_preamble(handle, True)
-            meta = list(data_element_generator(handle, self.meta_implicit, True,
-                                               stop_when=lambda tag, vr, length: tag.group != 2))
-            data = list(data_element_generator(handle, self.implicit, self.little))
+            meta = self._walk(handle, data_element_generator(handle, self.meta_implicit, True,
+                                                             stop_when=lambda tag, vr, length: tag.group != 2))
+            named = next((stripped_uid(bytes(item.value or b"")) for item in meta if int(item.tag) == 0x00020010), None)
+            data_stream = handle
+            if named == DEFLATED_LE:
+                # The data set is one raw deflate stream after the meta group.
+                data_stream = BytesIO(zlib.decompress(handle.read(), -zlib.MAX_WBITS))
+            data = self._walk(data_stream, data_element_generator(data_stream, self.implicit, self.little))
+        self.raw_meta, self.raw_data = meta, data
         if [item.tag for item in meta] != list(meta_dict.keys()):
             raise RuntimeError("walking the meta group found other elements than dcmread")
-        if self.forced is None and [item.tag for item in data] != list(dataset._dict.keys()):
+        if self.forced is None and self.directory_error is None and [item.tag for item in data] != list(dataset._dict.keys()):
             raise RuntimeError("walking the data set found other elements than dcmread")
         for source, target in ((meta, self.meta), (data, self.data)):
             for item in source:
@@ -226,10 +241,34 @@ class Reference:
                 target.append((tag, item.length, value))
                 if item.VR:
                     self.vrs[tag] = item.VR
-                self.positions[tag] = (item.value_tell, item.length)
         for tag, length, value in self.meta:
             if tag == 0x00020010:
                 self.transfer_syntax = stripped_uid(value)  # exactly as in the file
+
+    def _directory_without_records(self, error):
+        """A DICOMDIR whose record offsets pydicom cannot follow: its elements
+        are still walked, in the encoding its meta group names."""
+        file_meta = pydicom.filereader.read_file_meta_info(self.path)
+        if str(file_meta.get("MediaStorageSOPClassUID", "")) != MEDIA_STORAGE_DIRECTORY:
+            raise error
+        self.directory_error = f"{type(error).__name__}: {error}"
+        encoding = encoding_named(str(file_meta.get("TransferSyntaxUID", IMPLICIT_LE)))
+        dataset = pydicom.dataset.FileDataset(self.path, {}, file_meta=file_meta)
+        dataset.read_implicit_vr, dataset.read_little_endian = encoding or (True, True)
+        return dataset
+
+    def _walk(self, stream, elements):
+        """The elements, noting where each ends in its stream (for group lengths)."""
+        found = []
+        for element in elements:
+            found.append(element)
+            self.ends[int(element.tag)] = stream.tell()
+        return found
+
+    def tree(self):
+        """Every element of meta group and data set at every depth, as element_trees nodes."""
+        return (element_trees.reference_nodes(self.raw_meta, self.meta_implicit, True) +
+                element_trees.reference_nodes(self.raw_data, self.implicit, self.little))
 
     def elements(self, with_group_lengths=False):
         """{tag: (length, value)} of meta group and data set."""
@@ -245,61 +284,6 @@ class Reference:
     def count(self):
         """Top-level elements pydicom found, group lengths left out."""
         return len(self.elements()) + len([tag for tag in self.undefined if not is_group_length(tag)])
-
-
-# --------------------------------------------------------------------------
-# dicomtk's reading: `dump --hex`
-
-TOP_LINE = re.compile(r"^\(([0-9A-F]{4}),([0-9A-F]{4})\) (.{0,2}) (\d+)(?: ([0-9A-F]+))?$")
-
-
-class Dump:
-    def __init__(self, dicomtk, path):
-        self.status, out, self.stderr = run([dicomtk, "dump", "--hex", path])
-        self.stderr_lines = [line for line in self.stderr.splitlines() if line.strip()]
-        self.elements = {}   # tag -> (length, value bytes)
-        self.with_items = set()
-        self.crashes = crash_problems(self.status, self.stderr)
-        self.format_problems = []  # lines not in the documented form
-        order = []
-        last = None
-        for line in out.decode("latin-1").splitlines():
-            if line.startswith(" "):
-                if line.strip().startswith("item ") and last is not None:
-                    self.with_items.add(last)
-                continue
-            match = TOP_LINE.match(line)
-            if match is None:
-                self.format_problems.append(f"unreadable dump line: {line[:80]!r}")
-                continue
-            tag = int(match.group(1) + match.group(2), 16)
-            if len(match.group(3)) != 2:
-                self.format_problems.append(f"{tag_text(tag)} printed with a VR field of "
-                                            f"{len(match.group(3))} characters, not two")
-            length = int(match.group(4))
-            value = bytes.fromhex(match.group(5) or "")
-            if tag in self.elements:
-                self.format_problems.append(f"{tag_text(tag)} printed twice")
-            self.elements[tag] = (length, value)
-            order.append(tag)
-            last = tag
-        if order != sorted(order):
-            self.format_problems.append("elements not printed in tag order")
-
-    @property
-    def problems(self):
-        return self.crashes + self.format_problems
-
-    def compared(self):
-        return {tag: item for tag, item in self.elements.items() if not is_group_length(tag)}
-
-    def message_problems(self):
-        """A failed load must end with a non-zero status and one 'dicomtk:' line."""
-        if self.status <= 0:
-            return []
-        if len(self.stderr_lines) != 1 or not self.stderr_lines[0].startswith("dicomtk: "):
-            return [f"non-zero status {self.status} without a one-line message: {self.stderr_lines[:3]}"]
-        return []
 
 
 def element_differences(expected, got, limit=8):
@@ -327,37 +311,24 @@ def element_differences(expected, got, limit=8):
     return lines
 
 
-def load_check(dicomtk, path, reference):
-    """Compares dicomtk's reading of one file with pydicom's; returns problems."""
-    dump = Dump(dicomtk, path)
-    problems = list(dump.problems)
-    expected = reference.elements()
-    got = dump.compared()
-    for tag in dump.with_items:
-        if tag in got:
-            problems.append(f"{tag_text(tag)} was split into items; its value bytes are not printed")
-    if reference.damaged:
-        # The file ends inside an element: dicomtk must say so, and what it
-        # printed must be what comes before (the damaged element at most as
-        # a prefix of what is there).
-        damaged = ", ".join(tag_text(tag) for tag in reference.damaged)
-        if dump.status == 0:
-            problems.append(f"exit status 0 although pydicom finds {damaged} running past the end of the file")
-        problems += dump.message_problems()
-        in_file = reference.elements(with_group_lengths=True)
-        for tag in reference.damaged:
-            expected.pop(tag, None)
-            if tag in got:
-                length, value = got.pop(tag)
-                if not in_file[tag][1].startswith(value):
-                    problems.append(f"{tag_text(tag)} printed with bytes that are not in the file")
-    else:
-        if dump.status != 0:
-            problems.append(f"exit status {dump.status}: {' / '.join(dump.stderr_lines[:2])}")
-        elif dump.stderr_lines:
-            problems.append(f"messages on stderr: {dump.stderr_lines[:2]}")
-    problems += element_differences(expected, got)
-    return problems, dump
+def encoding_named(uid):
+    """(implicit VR, little endian) of a transfer syntax UID, or None when it is not one."""
+    if uid in ENCODINGS:
+        return ENCODINGS[uid]
+    try:
+        syntax = pydicom.uid.UID(uid)
+        if syntax.is_transfer_syntax:
+            return syntax.is_implicit_VR, syntax.is_little_endian
+    except (ValueError, AttributeError, TypeError):
+        pass
+    return None
+
+
+def named_encoding_compressed(uid):
+    try:
+        return pydicom.uid.UID(uid).is_encapsulated
+    except (ValueError, AttributeError, TypeError):
+        return False
 
 
 def encoding_of(reference):
@@ -386,21 +357,6 @@ def sample_files():
     return sorted(found, key=sample_name)
 
 
-def eligibility(reference):
-    """None when the file is comparable, else why not."""
-    if reference.has_meta:
-        if reference.transfer_syntax is None:
-            return "meta group without (0002,0010)"
-        if reference.transfer_syntax not in ENCODINGS:
-            return f"transfer syntax {reference.transfer_syntax}"
-    if reference.error:
-        return f"pydicom cannot read it ({reference.error})"
-    if reference.undefined:
-        return "undefined length: " + " ".join(tag_text(tag) for tag in reference.undefined[:3]) + \
-            (" ..." if len(reference.undefined) > 3 else "")
-    return None
-
-
 def report_case(subcommand, case, problems, failures, notes=(), detail=""):
     """Prints one case; a case with problems fails unless KNOWN_DIFFERENCES lists it."""
     known = KNOWN_DIFFERENCES.get((subcommand, case))
@@ -418,30 +374,119 @@ def report_case(subcommand, case, problems, failures, notes=(), detail=""):
         print(f"       note: {line}")
 
 
+# Sample files that are broken on purpose, with what is wrong in them. dicomtk
+# must refuse them with a non-zero status and one message line, and print
+# only elements as they are in the file.
+DELIBERATELY_BROKEN = {
+    "dicomdirtests/DICOMDIR-nooffset": "its last directory record item claims 24 bytes more than its sequence "
+                                       "and the file hold",
+}
+
+
+def message_problems(status, stderr_lines):
+    """A failed load must end with a non-zero status and one 'dicomtk:' line."""
+    if status <= 0:
+        return []
+    if len(stderr_lines) != 1 or not stderr_lines[0].startswith("dicomtk: "):
+        return [f"non-zero status {status} without a one-line message: {stderr_lines[:3]}"]
+    return []
+
+
+def deep_check(dicomtk, path, reference, broken=None):
+    """Compares dicomtk's reading of one file with pydicom's at every depth.
+
+    Returns (problems, status, message): message is dicomtk's one line on
+    standard error, if any. A damaged file (pydicom finds a value running
+    past the end of the file) or one listed as broken must be refused
+    cleanly; what is printed before the damage must still agree.
+    """
+    status, out, stderr = run([dicomtk, "dump", "--hex", path])
+    stderr_lines = [line for line in stderr.splitlines() if line.strip()]
+    problems = crash_problems(status, stderr)
+    got, format_problems = element_trees.dump_nodes(out.decode("latin-1"))
+    problems += format_problems
+    expected = reference.tree()
+    if reference.damaged or broken:
+        if status == 0:
+            what = ", ".join(tag_text(tag) for tag in reference.damaged) + " running past the end of the file" \
+                if reference.damaged else broken
+            problems.append(f"exit status 0 although the file is broken ({what})")
+        problems += message_problems(status, stderr_lines)
+        in_file = reference.elements(with_group_lengths=True)
+        for tag in reference.damaged:
+            expected = [node for node in expected if node.tag != tag]
+            for node in [node for node in got if node.tag == tag]:
+                got.remove(node)
+                if node.items is not None or not in_file[tag][1].startswith(node.value):
+                    problems.append(f"{tag_text(tag)} printed with bytes that are not in the file")
+        if broken and status != 0:
+            # Refused as it should be: what was printed must be in the file.
+            printed = {node.tag for node in got}
+            expected = sorted((node for node in expected if node.tag in printed), key=lambda node: node.tag)
+            got = sorted(got, key=lambda node: node.tag)
+            if expected and got and expected[-1].tag == got[-1].tag:
+                # The element being read when the decoder stopped: its complete
+                # items are printed, the one that failed is not.
+                last, printed_last = expected[-1], got[-1]
+                if last.items is not None and printed_last.items is not None:
+                    expected[-1] = element_trees.Node(last.tag, last.vr, None, None,
+                                                      last.items[:len(printed_last.items)])
+                else:
+                    expected, got = expected[:-1], got[:-1]
+    else:
+        if status != 0:
+            problems.append(f"exit status {status}: {' / '.join(stderr_lines[:2])}")
+        elif stderr_lines:
+            problems.append(f"messages on stderr: {stderr_lines[:2]}")
+    differences = element_trees.tree_differences(expected, got)
+    if len(differences) > 8:
+        differences = differences[:8] + [f"... and {len(differences) - 8} more"]
+    problems += differences
+    message = stderr_lines[0].replace(path, "FILE") if stderr_lines else ""
+    return problems, status, message
+
+
+def syntax_label(reference):
+    if reference.transfer_syntax:
+        return reference.transfer_syntax
+    return ENCODING_NAMES[encoding_of(reference)] + ("" if reference.has_meta else ", no meta group")
+
+
 def command_samples(dicomtk):
-    failures, skipped, compared = [], [], 0
+    failures, refused, unreadable, compared = [], [], [], 0
     for path in sample_files():
         name = sample_name(path)
         reference = Reference(path)
-        reason = eligibility(reference)
-        if reason:
-            skipped.append((name, reason))
+        if reference.error:
+            # Not even pydicom reads it: dicomtk may refuse it, cleanly.
+            status, _, stderr = run([dicomtk, "dump", "--hex", path])
+            lines = [line for line in stderr.splitlines() if line.strip()]
+            problems = crash_problems(status, stderr) + message_problems(status, lines)
+            unreadable.append((name, reference.error, lines[0].replace(path, "FILE") if lines else "loaded"))
+            report_case("samples", name, problems, failures, detail="pydicom cannot read it")
             continue
         compared += 1
-        problems, _ = load_check(dicomtk, path, reference)
-        encoding = ENCODING_NAMES[encoding_of(reference)]
-        form = "" if reference.has_meta else ", no meta group"
-        notes = [f"pydicom finds {', '.join(tag_text(tag) for tag in reference.damaged)} cut short by the end of the file"] \
-            if reference.damaged else []
-        report_case("samples", name, problems, failures, notes,
-                    detail=f"{encoding}{form}, {len(reference.elements())} elements")
+        broken = DELIBERATELY_BROKEN.get(name)
+        problems, status, message = deep_check(dicomtk, path, reference, broken)
+        if status != 0:
+            refused.append((name, broken or "damaged: " + ", ".join(tag_text(tag) for tag in reference.damaged)
+                            if (broken or reference.damaged) else "not expected to fail", message))
+        tree = reference.tree()
+        report_case("samples", name, problems, failures,
+                    detail=f"{syntax_label(reference)}, {element_trees.count_nodes(tree)} elements, "
+                           f"items {element_trees.deepest(tree)} deep")
     print()
-    print(f"skipped {len(skipped)} files:")
-    for name, reason in skipped:
-        print(f"  {name}: {reason}")
+    if refused:
+        print(f"refused by dicomtk ({len(refused)}):")
+        for name, why, message in refused:
+            print(f"  {name}: {why}; {message}")
+    if unreadable:
+        print(f"not read by pydicom ({len(unreadable)}):")
+        for name, error, message in unreadable:
+            print(f"  {name}: {error}; dicomtk: {message}")
     print()
-    print(f"samples: {compared} files compared, {compared - len(failures)} agree, {len(failures)} differ, "
-          f"{len(skipped)} skipped (reasons above)")
+    print(f"samples: {compared} files compared at every depth, {compared - len(failures)} agree, "
+          f"{len(failures)} differ, {len(refused)} refused as broken")
     return 1 if failures else 0
 
 
@@ -493,51 +538,68 @@ def group_length_problems(reference):
             problems.append(f"{tag_text(tag)} has length {length}")
             continue
         stated = int.from_bytes(value, order)
-        members = [other for other in reference.positions if other >> 16 == tag >> 16 and other != tag]
+        members = [other for other in reference.ends if other >> 16 == tag >> 16 and other != tag]
         if not members:
             problems.append(f"{tag_text(tag)} heads an empty group")
             continue
-        start = reference.positions[tag][0] + 4
-        last = max(members, key=lambda other: reference.positions[other][0])
-        actual = reference.positions[last][0] + reference.positions[last][1] - start
+        actual = max(reference.ends[other] for other in members) - reference.ends[tag]
         if stated != actual:
             problems.append(f"{tag_text(tag)} says {stated} bytes, the group has {actual}")
     return problems
 
 
-def command_written(dicomtk):
+def written_cases(dicomtk, subcommand, cases):
+    """Copies each (sample, mode, options) with dicomtk and checks the file written."""
     if shutil.which("dcmdump") is None:
         print("SKIP: dcmdump (Debian package dcmtk) is not installed")
         return SKIP
     failures = []
-    with tempfile.TemporaryDirectory(prefix="dicomtk-written-") as folder:
-        for name in WRITTEN_SOURCES:
+    with tempfile.TemporaryDirectory(prefix=f"dicomtk-{subcommand}-") as folder:
+        for number, (name, mode, options) in enumerate(cases):
             source_path = sample_path(name)
             source = Reference(source_path)
-            if source.error or source.undefined or source.damaged:
-                failures.append(name)
-                print(f"DIFF {name}: source not usable ({source.error or 'undefined length or damaged'})")
+            case = " ".join([name, "--mode", str(mode)] + options)
+            if source.error or source.damaged:
+                failures.append(case)
+                print(f"DIFF {case}: source not usable ({source.error or 'damaged'})")
                 continue
-            detail = "source in " + ENCODING_NAMES[encoding_of(source)] + ("" if source.has_meta else ", no meta group")
-            for mode in (2, 3):
-                case = f"{name} --mode {mode}"
-                problems, notes = [], []
-                output = os.path.join(folder, f"mode{mode}-{os.path.basename(name)}")
-                status, _, stderr = run([dicomtk, "copy", "--mode", str(mode), source_path, output])
-                problems += crash_problems(status, stderr)
-                if status != 0 or not os.path.exists(output):
-                    problems.append(f"copy failed with status {status}: {stderr.strip()}")
-                    report_case("written", case, problems, failures, detail=detail)
-                    continue
-                problems += written_file_problems(mode, source, output, notes)
-                report_case("written", case, problems, failures, notes, detail=detail)
+            detail = "source in " + syntax_label(source)
+            problems, notes = [], []
+            output = os.path.join(folder, f"{number}-mode{mode}-{os.path.basename(name)}")
+            status, _, stderr = run([dicomtk, "copy", "--mode", str(mode)] + options + [source_path, output])
+            problems += crash_problems(status, stderr)
+            if status != 0 or not os.path.exists(output):
+                problems.append(f"copy failed with status {status}: {stderr.strip()}")
+                report_case(subcommand, case, problems, failures, detail=detail)
+                continue
+            problems += written_file_problems(mode, source, output, notes, "--keep-undefined-lengths" in options)
+            report_case(subcommand, case, problems, failures, notes, detail=detail)
     print()
-    print(f"written: {2 * len(WRITTEN_SOURCES)} files written and read back, "
-          f"{len(failures)} with problems")
+    print(f"{subcommand}: {len(cases)} files written and read back, {len(failures)} with problems")
     return 1 if failures else 0
 
 
-def written_file_problems(mode, source, output, notes):
+def command_written(dicomtk):
+    return written_cases(dicomtk, "written", [(name, mode, []) for name in WRITTEN_SOURCES for mode in (2, 3)])
+
+
+def command_copies(dicomtk):
+    # Every sample dicomtk reads, saved in mode 3: in its own transfer syntax,
+    # sequences with exact lengths and, a second time, with the undefined
+    # lengths they came with; compressed pixel data as they are.
+    cases = []
+    for path in sample_files():
+        name = sample_name(path)
+        reference = Reference(path)
+        if reference.error or reference.damaged or name in DELIBERATELY_BROKEN:
+            continue
+        cases.append((name, 3, []))
+        if reference.undefined:
+            cases.append((name, 3, ["--keep-undefined-lengths"]))
+    return written_cases(dicomtk, "copies", cases)
+
+
+def written_file_problems(mode, source, output, notes, keeps_undefined=False):
     problems = []
     with open(output, "rb") as handle:
         head = handle.read(132)
@@ -551,6 +613,10 @@ def written_file_problems(mode, source, output, notes):
         return problems
     for message in sorted(set(written.warnings)):
         notes.append(f"pydicom warning: {message}")
+    if written.directory_error and not source.directory_error:
+        # Record offsets are byte positions in the file, which the toolkit's
+        # re-encoding (group lengths everywhere) moves; the elements are intact.
+        notes.append(f"pydicom cannot follow the directory's record offsets any more ({written.directory_error})")
 
     # DCMTK
     status, out, stderr = run(["dcmdump", output])
@@ -582,12 +648,13 @@ def written_file_problems(mode, source, output, notes):
     if mode == 3 and written.meta_implicit:
         problems.append("meta group not in explicit VR")
     named = written.transfer_syntax
-    if named not in ENCODINGS:
+    named_encoding = encoding_named(named)
+    if named_encoding is None:
         problems.append(f"(0002,0010) names {named!r}")
         return problems
-    written_as = (True, True) if mode == 2 else ENCODINGS[named]
-    if ENCODINGS[named] != written_as:
-        problems.append(f"(0002,0010) names {named} ({ENCODING_NAMES[ENCODINGS[named]]}) while the data set "
+    written_as = (True, True) if mode == 2 else named_encoding
+    if named_encoding != written_as:
+        problems.append(f"(0002,0010) names {named} ({ENCODING_NAMES[named_encoding]}) while the data set "
                         f"is written in {ENCODING_NAMES[written_as]}; pydicom, following it, "
                         f"{'misreads the data set' if written.damaged or written.undefined else 'has to guess'}")
     elif encoding_of(written) != written_as:
@@ -596,20 +663,38 @@ def written_file_problems(mode, source, output, notes):
     # The content, walked in the encoding the toolkit wrote it in: the same
     # elements as the source with unchanged value bytes.
     content = Reference(output, encoding=written_as)
-    if content.error or content.damaged or content.undefined:
+    if content.error or content.damaged:
         problems.append(f"the data set does not walk as {ENCODING_NAMES[written_as]}: "
-                        f"{content.error or 'elements cut short or of undefined length'}")
+                        f"{content.error or 'elements cut short'}")
         return problems
-    want = {tag: item for tag, item in source.elements().items() if tag >> 16 != 2}
-    have = {tag: item for tag, item in content.elements().items() if tag >> 16 != 2}
-    problems += [line.replace("dicomtk", "written file") for line in element_differences(want, have)]
+    # Every element at every depth, sequences item by item, encapsulated
+    # pixel data fragment by fragment.
+    want = [node for node in source.tree() if node.tag >> 16 != 2]
+    have = [node for node in content.tree() if node.tag >> 16 != 2]
+    differences = element_trees.tree_differences(want, have, names=("source", "written file"), written=True)
+    problems += differences[:8] + ([f"... and {len(differences) - 8} more"] if len(differences) > 8 else [])
+    # Undefined lengths: encapsulated pixel data always; sequences only
+    # where they came so and were asked to stay so.
+    # Undefined lengths: all that came so when they are kept; otherwise only
+    # where they are needed (encapsulated pixel data, a sequence under UN).
+    source_undefined = {tag for tag in source.undefined if tag >> 16 != 2}
+    written_undefined = set(content.undefined)
+    pixels = {tag for tag in source_undefined if tag == 0x7FE00010 and named_encoding_compressed(named) and mode == 3}
+    if keeps_undefined and written_undefined != source_undefined or \
+            not keeps_undefined and not pixels <= written_undefined <= source_undefined:
+        problems.append("undefined lengths: the source has them at " + (" ".join(tag_text(tag) for tag in sorted(source_undefined)) or "none")
+                        + ", the written file at " + (" ".join(tag_text(tag) for tag in sorted(written_undefined)) or "none"))
+    elif not keeps_undefined and written_undefined - pixels:
+        notes.append("undefined lengths kept where a defined one would change the meaning: "
+                     + " ".join(tag_text(tag) for tag in sorted(written_undefined - pixels)))
 
     # The meta group: the source's, or the one the toolkit adds.
     have_meta = {tag: item for tag, item in content.elements().items() if tag >> 16 == 2}
     if source.has_meta:
         want_meta = {tag: item for tag, item in source.elements().items() if tag >> 16 == 2}
-        if mode == 2:
-            # A file written all in implicit VR little endian says so.
+        if mode == 2 or 0x00020010 not in want_meta:
+            # A file written all in implicit VR little endian says so, and a
+            # meta group without a Transfer Syntax UID gets that one.
             want_meta[0x00020010] = (18, b"1.2.840.10008.1.2\0")
     else:
         want_meta = {tag: (len(value), value) for tag, value in ADDED_META.items()}
@@ -660,60 +745,78 @@ DCMTK_SOURCES = [
     "rtplan.dcm",
     "reportsi.dcm",      # sequences of undefined length in the source
     "waveform_ecg.dcm",  # sequences of undefined length in the source
+    "liver_1frame.dcm",  # sequences nested four items deep
 ]
 DCMCONV_SYNTAXES = [("+ti", IMPLICIT_LE), ("+te", EXPLICIT_LE), ("+tb", EXPLICIT_BE)]
+# +e: sequences and items with explicit lengths; -e: with undefined lengths
+# and delimitation items.
+DCMCONV_LENGTHS = ["+e", "-e"]
 # Sources also written as bare data sets (dcmconv -F: no preamble, no meta
 # group), where the loader has to find the encoding by itself.
 BARE_SOURCES = ["CT_small.dcm", "rtplan.dcm"]
+# Compressed sources, re-encoded by dcmconv in their own transfer syntax: the
+# encapsulated pixel data stay as they are, the sequences around change.
+COMPRESSED_SOURCES = ["JPEG2000.dcm", "SC_rgb_rle_2frame.dcm", "MR_small_jpeg_ls_lossless.dcm"]
 
 
 def dcmconv_cases():
     for name in DCMTK_SOURCES:
         for option, syntax in DCMCONV_SYNTAXES:
-            yield name, [option, "+e"], syntax, True
+            for lengths in DCMCONV_LENGTHS:
+                yield name, [option, lengths], syntax, True
     for name in BARE_SOURCES:
         for option, syntax in DCMCONV_SYNTAXES:
-            yield name, [option, "+e", "-F"], syntax, False
+            for lengths in DCMCONV_LENGTHS:
+                yield name, [option, lengths, "-F"], syntax, False
+    for name in COMPRESSED_SOURCES:
+        for lengths in DCMCONV_LENGTHS:
+            yield name, [lengths], None, True
 
 
 def command_dcmtk(dicomtk):
     if shutil.which("dcmconv") is None:
         print("SKIP: dcmconv (Debian package dcmtk) is not installed")
         return SKIP
-    failures, skipped, compared = [], [], 0
+    failures, compared = [], 0
     with tempfile.TemporaryDirectory(prefix="dicomtk-dcmtk-") as folder:
         for number, (name, options, syntax, with_meta) in enumerate(dcmconv_cases()):
             case = f"{name} dcmconv {' '.join(options)}"
             output = os.path.join(folder, f"{number}-{os.path.basename(name)}")
-            # +e: sequences and items with explicit lengths, so that more of
-            # the content is comparable.
             status, _, stderr = run(["dcmconv"] + options + [sample_path(name), output])
             if status != 0:
                 failures.append(case)
                 print(f"DIFF {case}: dcmconv failed with status {status}: {stderr.strip()[:200]}")
                 continue
             reference = Reference(output)
-            reason = eligibility(reference)
+            source = Reference(sample_path(name))
+            reason = f"pydicom cannot read it ({reference.error})" if reference.error else None
             if reason is None and reference.has_meta != with_meta:
                 reason = "dcmconv wrote " + ("a" if reference.has_meta else "no") + " meta group"
+            if reason is None and syntax is None:
+                syntax = source.transfer_syntax
             if reason is None and reference.has_meta and reference.transfer_syntax != syntax:
                 reason = f"dcmconv wrote {reference.transfer_syntax}"
-            if reason is None and encoding_of(reference) != ENCODINGS[syntax]:
+            if reason is None and encoding_of(reference) != encoding_named(syntax):
                 reason = f"pydicom reads it as {ENCODING_NAMES[encoding_of(reference)]}"
+            # The lengths asked for, so that both forms are really read.
+            undefined = [tag for tag in reference.undefined if tag != 0x7FE00010]
+            if reason is None and "+e" in options and undefined:
+                reason = "dcmconv wrote sequences of undefined length"
+            if reason is None and "-e" in options and not undefined and any(node.items for node in reference.tree()):
+                reason = "dcmconv wrote sequences of defined length"
             if reason:
-                skipped.append((case, reason))
+                failures.append(case)
+                print(f"DIFF {case}: {reason}")
                 continue
             compared += 1
-            problems, _ = load_check(dicomtk, output, reference)
-            form = ENCODING_NAMES[ENCODINGS[syntax]] + ("" if with_meta else ", bare data set")
-            report_case("dcmtk", case, problems, failures, detail=f"{form}, {len(reference.elements())} elements")
+            problems, _, _ = deep_check(dicomtk, output, reference)
+            form = ENCODING_NAMES[encoding_named(syntax)] + ("" if with_meta else ", bare data set")
+            tree = reference.tree()
+            report_case("dcmtk", case, problems, failures,
+                        detail=f"{form}, {element_trees.count_nodes(tree)} elements, "
+                               f"{len(undefined)} top-level of undefined length")
     print()
-    if skipped:
-        print(f"skipped {len(skipped)} conversions:")
-        for case, reason in skipped:
-            print(f"  {case}: {reason}")
-        print()
-    print(f"dcmtk: {compared} converted files compared, {len(failures)} differ, {len(skipped)} skipped")
+    print(f"dcmtk: {compared} converted files compared at every depth, {len(failures)} differ")
     return 1 if failures else 0
 
 
@@ -727,46 +830,25 @@ def command_undefined(dicomtk):
         if reference.error or not reference.undefined:
             continue
         name = sample_name(path)
-        dump = Dump(dicomtk, path)
-        # What fails this check: a crash, or an early stop that does not end
-        # with a non-zero status and one message line.
-        problems = dump.crashes + dump.message_problems()
-        notes = list(dump.format_problems)
-        expected = reference.elements()
-        printed = dump.compared()
-        agree = sum(1 for tag, item in printed.items() if expected.get(tag) == item)
-        differing = [tag for tag, item in printed.items() if tag in expected and expected[tag] != item]
-        if dump.status == 0 and (len(printed) != reference.count() or differing):
-            problems.append("exit status 0 although not every element was read as pydicom reads it")
-        if differing:
-            notes.append("printed with other values than pydicom reads: "
-                         + " ".join(tag_text(tag) for tag in differing[:6]))
-        stop = next((tag for tag in reference.order if not is_group_length(tag) and tag not in printed), None)
-        message = dump.stderr_lines[0].replace(path, "FILE") if dump.stderr_lines else ""
+        # Sequences, items and pixel data of undefined length: every file
+        # loads whole and agrees with pydicom at every depth.
+        problems, status, message = deep_check(dicomtk, path, reference, DELIBERATELY_BROKEN.get(name))
+        tree = reference.tree()
         syntax = reference.transfer_syntax or ("(none in meta group)" if reference.has_meta else "(no meta group)")
-        rows.append((name, syntax, tag_text(reference.undefined[0]), tag_text(stop) if stop is not None else "-",
-                     dump.status, len(printed), reference.count(), agree, message))
-        if problems:
-            failures.append(name)
-            print(f"PROBLEM {name}")
-        elif notes:
-            print(f"NOTE {name}")
-        for line in problems:
-            print(f"       {line}")
-        for line in notes:
-            print(f"       note: {line}")
+        undefined = [tag for tag in reference.undefined if not is_group_length(tag)]
+        rows.append((name, syntax, tag_text(undefined[0]) if undefined else "-", len(undefined),
+                     element_trees.count_nodes(tree), element_trees.deepest(tree), status, message))
+        report_case("undefined", name, problems, failures)
     print()
-    header = ("file", "transfer syntax", "first undefined", "first not printed", "status", "printed", "pydicom",
-              "agree", "stderr")
+    header = ("file", "transfer syntax", "first undefined", "undefined", "elements", "depth", "status", "stderr")
     widths = [max(len(str(row[index])) for row in rows + [header]) for index in range(len(header) - 1)]
     print("  ".join(str(cell).ljust(width) for cell, width in zip(header, widths)) + "  " + header[-1])
     for row in rows:
         print("  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)) + "  " + row[-1])
     print()
-    print("first undefined: first top-level element of undefined length; first not printed: first element, in "
-          "file order, that dicomtk did not print; printed: top-level elements dicomtk printed; pydicom: "
-          "top-level elements pydicom finds; agree: printed with the same length and value bytes as pydicom "
-          "(group lengths left out everywhere)")
+    print("first undefined: first top-level element of undefined length; undefined: top-level elements of "
+          "undefined length; elements: elements at every depth pydicom finds (group lengths left out); "
+          "depth: deepest item nesting")
     print(f"undefined: {len(rows)} files with elements of undefined length, {len(failures)} with problems")
     return 1 if failures else 0
 
@@ -776,6 +858,7 @@ COMMANDS = {
     "written": command_written,
     "dcmtk": command_dcmtk,
     "undefined": command_undefined,
+    "copies": command_copies,
 }
 
 

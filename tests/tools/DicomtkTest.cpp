@@ -86,6 +86,62 @@ std::vector<std::string> namesIn(const TemporaryDirectory& directory) {
     return names;
 }
 
+using Bytes = std::vector<uint8_t>;
+
+template <size_t size>
+Bytes bytesOf(const uint8_t (&array)[size]) {
+    return Bytes(array, array + size);
+}
+
+// A file as other writers write it: preamble, DICM, a meta group holding
+// only (0002,0010) in explicit VR little endian, then the data set.
+Bytes dicomFile(const std::string& transferSyntax, const Bytes& data) {
+    Bytes file = {'D', 'I', 'C', 'M', 0x02, 0x00, 0x10, 0x00, 'U', 'I'};
+    file.insert(file.begin(), 128, 0);
+    std::string uid = transferSyntax;
+    if (uid.size() % 2 != 0) uid.push_back('\0');
+    file.push_back(static_cast<uint8_t>(uid.size()));
+    file.push_back(0);
+    file.insert(file.end(), uid.begin(), uid.end());
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+}
+
+bool contains(const Bytes& bytes, const Bytes& part) {
+    return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
+}
+
+// Explicit VR little endian: a sequence of undefined length with one item of
+// undefined length, then the patient's name.
+const uint8_t undefinedSequence[] = {
+    0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0x00, 0x00,  // (0008,1115) SQ, reserved
+    0xFF, 0xFF, 0xFF, 0xFF,                          //   undefined length
+    0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF,  // item, undefined length
+    0x08, 0x00, 0x50, 0x11, 'U', 'I', 0x04, 0x00,  //   (0008,1150) UI length 4
+    '1',  '.',  '2',  0x00,                          //
+    0xFE, 0xFF, 0x0D, 0xE0, 0x00, 0x00, 0x00, 0x00,  // item delimitation
+    0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,  // sequence delimitation
+    0x10, 0x00, 0x10, 0x00, 'P', 'N', 0x04, 0x00,  // (0010,0010) PN length 4
+    'A',  '^',  'B',  ' ',
+};
+
+// A 2 x 2 image whose pixel data are encapsulated: an empty basic offset
+// table and one fragment.
+const uint8_t compressedImage[] = {
+    0x28, 0x00, 0x10, 0x00, 'U', 'S', 0x02, 0x00, 0x02, 0x00,  // (0028,0010) Rows 2
+    0x28, 0x00, 0x11, 0x00, 'U', 'S', 0x02, 0x00, 0x02, 0x00,  // (0028,0011) Columns 2
+    0x28, 0x00, 0x00, 0x01, 'U', 'S', 0x02, 0x00, 0x10, 0x00,  // (0028,0100) Bits Allocated 16
+    0xE0, 0x7F, 0x10, 0x00, 'O', 'B', 0x00, 0x00,              // (7FE0,0010) OB, reserved
+    0xFF, 0xFF, 0xFF, 0xFF,                                      //   undefined length
+    0xFE, 0xFF, 0x00, 0xE0, 0x00, 0x00, 0x00, 0x00,              // item: empty basic offset table
+    0xFE, 0xFF, 0x00, 0xE0, 0x04, 0x00, 0x00, 0x00,              // item: fragment, length 4
+    0xFF, 0xD8, 0xFF, 0xD9,                                      //   compressed bytes
+    0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,              // sequence delimitation
+};
+
+const char* const explicitLittle = "1.2.840.10008.1.2.1";
+const char* const jpegBaseline = "1.2.840.10008.1.2.4.50";
+
 }  // namespace
 
 TEST(Dicomtk, EveryCommandHasHelp) {
@@ -192,8 +248,62 @@ TEST(Dicomtk, ConvertWritesTheRasterAsAGrayscaleBmp) {
     EXPECT_EQ(std::string(log.begin(), log.end()), "Convert Optimimal Bit Shift = 4\nMode = 0\n");
 }
 
+TEST(Dicomtk, DumpIndentsItemsUnderTheirSequenceAndListsFragments) {
+    TemporaryDirectory directory;
+    writeFile(directory.file("sequence.dcm"), dicomFile(explicitLittle, bytesOf(undefinedSequence)));
+    writeFile(directory.file("compressed.dcm"), dicomFile(jpegBaseline, bytesOf(compressedImage)));
+    const ToolRun sequence = dicomtk(directory, {"dump", "sequence.dcm"});
+    ASSERT_EQ(sequence.status, 0) << sequence.err;
+    EXPECT_NE(sequence.out.find("(0008,1115) SQ 0\n"
+                                "  item 1\n"
+                                "    (0008,0000) UL 4 12\n"
+                                "    (0008,1150) UI 4 \"1.2\"\n"
+                                "(0010,0000) UL 4 12\n"
+                                "(0010,0010) PN 4 \"A^B\"\n"),
+              std::string::npos)
+        << sequence.out;
+    const ToolRun compressed = dicomtk(directory, {"dump", "compressed.dcm"});
+    ASSERT_EQ(compressed.status, 0) << compressed.err;
+    EXPECT_NE(compressed.out.find("(7FE0,0010) OB 20 20 bytes\n"
+                                  "  offset table 0 bytes\n"
+                                  "  fragment 1 4 bytes\n"),
+              std::string::npos)
+        << compressed.out;
+}
+
+TEST(Dicomtk, CopyKeepsCompressedPixelDataAndUndefinedLengthsWhenAsked) {
+    TemporaryDirectory directory;
+    writeFile(directory.file("sequence.dcm"), dicomFile(explicitLittle, bytesOf(undefinedSequence)));
+    writeFile(directory.file("compressed.dcm"), dicomFile(jpegBaseline, bytesOf(compressedImage)));
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "compressed.dcm", "copy.dcm"}).status, 0);
+    const Bytes pixels(std::end(compressedImage) - 40, std::end(compressedImage));
+    EXPECT_TRUE(contains(readFile(directory.file("copy.dcm")), pixels));
+
+    const Bytes undefinedHeader = {0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+    const Bytes definedHeader = {0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0x00, 0x00, 0x20, 0x00, 0x00, 0x00};
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "sequence.dcm", "defined.dcm"}).status, 0);
+    const Bytes defined = readFile(directory.file("defined.dcm"));
+    EXPECT_TRUE(contains(defined, definedHeader));  // item: 8 + group length 12 + element 12
+    EXPECT_FALSE(contains(defined, undefinedHeader));
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "--keep-undefined-lengths", "sequence.dcm", "kept.dcm"}).status,
+              0);
+    const Bytes kept = readFile(directory.file("kept.dcm"));
+    EXPECT_TRUE(contains(kept, undefinedHeader));
+    EXPECT_TRUE(contains(kept, {0xFE, 0xFF, 0x0D, 0xE0, 0x00, 0x00, 0x00, 0x00, 0xFE, 0xFF, 0xDD, 0xE0}));
+    // Both read back as the source.
+    const ToolRun source = dicomtk(directory, {"dump", "--hex", "sequence.dcm"});
+    for (const char* copy : {"defined.dcm", "kept.dcm"}) {
+        const ToolRun copied = dicomtk(directory, {"dump", "--hex", copy});
+        EXPECT_EQ(copied.out.substr(copied.out.find("(0008,0000)")), source.out.substr(source.out.find("(0008,0000)")))
+            << copy;
+    }
+}
+
 TEST(Dicomtk, BadInputIsNamedOnOneLineAndLeavesNoOutput) {
     TemporaryDirectory directory;
+    writeFile(directory.file("compressed.dcm"), dicomFile(jpegBaseline, bytesOf(compressedImage)));
+    const Bytes sequence = dicomFile(explicitLittle, bytesOf(undefinedSequence));
+    writeFile(directory.file("cut.dcm"), Bytes(sequence.begin(), sequence.end() - 20));
     writeImage(directory.file("short.dcm"), 20);
     writeImage(directory.file("nopixels.dcm"), 0, false);
     writeImage(directory.file("good.dcm"), 48);
@@ -213,6 +323,14 @@ TEST(Dicomtk, BadInputIsNamedOnOneLineAndLeavesNoOutput) {
         {{"copy", "--mode", "2", "missing.dcm", "out.bmp"}, "dicomtk: missing.dcm: cannot open\n"},
         {{"copy", "--mode", "3", "good.dcm", "no/such/dir/out.bmp"}, "dicomtk: no/such/dir/out.bmp: cannot write\n"},
         {{"dump", "text.txt"}, "dicomtk: text.txt: not DICOM\n"},
+        {{"convert", "--plugin", "lumenar", "compressed.dcm", "out.bmp"},
+         "dicomtk: compressed.dcm: compressed pixel data (transfer syntax 1.2.840.10008.1.2.4.50) is not supported by "
+         "the plug-ins\n"},
+        {{"copy", "--mode", "2", "compressed.dcm", "out.bmp"},
+         "dicomtk: compressed.dcm: compressed pixel data can be copied in mode 3 only\n"},
+        {{"copy", "--mode", "3", "cut.dcm", "out.bmp"},
+         "dicomtk: cut.dcm: cannot be decoded: sequence of undefined length not delimited at (0008,1115), byte 28 of "
+         "the data set\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

@@ -6,7 +6,7 @@
 
 #include "encoding/DataDictionary.h"
 #include "model/DataSet.h"
-#include "network/AssociationService.h"
+#include "encoding/StandardEncodingService.h"
 
 // The service through which dicomtk reads and writes files and talks to
 // peers.
@@ -33,9 +33,10 @@ int fail(const std::string& subject, const std::string& problem);
 
 // Loads a DICOM file, or prints why it cannot be used and returns null:
 // cannot open, not DICOM (nothing decodes), a transfer syntax the toolkit
-// does not read, or cannot be decoded completely. What was decoded is still
-// returned through partial when the caller wants to show it.
-ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, ObjectDataSet** partial = nullptr);
+// does not read, or cannot be decoded completely (with the decoder's
+// reason). What was decoded is still returned through partial when the
+// caller wants to show it.
+ObjectDataSet* loadDicom(StandardEncodingService& service, const std::string& path, ObjectDataSet** partial = nullptr);
 
 // Loads the data dictionary into dictionary: the file named (by
 // --dictionary) when named is not empty, else the one the environment
@@ -59,5 +60,9 @@ std::string transferSyntaxOf(DataSet* set);
 // Whether the set's values are big endian: its Transfer Syntax UID names
 // explicit VR big endian.
 bool holdsBigEndianValues(DataSet* set);
+
+// Whether the set's pixel data are encapsulated (compressed): its Transfer
+// Syntax UID names JPEG, JPEG-LS, JPEG 2000, RLE or the like.
+bool holdsEncapsulatedPixelData(DataSet* set);
 
 #endif

@@ -25,7 +25,8 @@ const char* const convertHelp =
     "Convert as the viewer does, and writes the 8-bit raster as a grayscale BMP.\n"
     "A plug-in name means the plug-in built or installed beside dicomtk; any\n"
     "other text is taken as the path of a plug-in library. lumenar writes its\n"
-    "log lumenar.tmp into the current directory.\n";
+    "log lumenar.tmp into the current directory. Compressed (encapsulated)\n"
+    "pixel data are refused: the plug-ins take stored pixel values only.\n";
 
 #ifdef _WIN32
 const char* const libraryPrefix = "";
@@ -93,9 +94,14 @@ int runConvert(const std::vector<std::string>& arguments, const std::string& pro
     const std::string library = pluginPath(plugin, programPath);
     if (library.empty()) return fail(plugin, "unknown plug-in");
 
-    AssociationService service;
+    StandardEncodingService service;
     std::unique_ptr<ObjectDataSet> set(loadDicom(service, input));
     if (!set) return 1;
+    // The plug-ins take stored pixel values; compressed fragments would give a garbage image.
+    if (holdsEncapsulatedPixelData(set.get())) {
+        return fail(input, "compressed pixel data (transfer syntax " + transferSyntaxOf(set.get()) +
+                               ") is not supported by the plug-ins");
+    }
     // Values keep the byte order of their file.
     const bool bigEndian = holdsBigEndianValues(set.get());
     auto attribute = [&](uint16_t group, uint16_t element) -> uint16_t {

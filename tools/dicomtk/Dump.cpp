@@ -20,7 +20,8 @@ const char* const dumpHelp =
     "dictionary does not know, such as private ones. The value is shown as\n"
     "text for text values, as numbers for US, SS, UL, SL, FL, FD and AT\n"
     "(several separated by backslashes), and as a byte count otherwise.\n"
-    "Sequence items are indented under their element. Group length elements\n"
+    "Sequence items are indented under their element, and so are the offset\n"
+    "table and the fragments of compressed pixel data. Group length elements\n"
     "(gggg,0000) are the ones the toolkit computes. With --hex every value is\n"
     "printed in full as hexadecimal, and names are left out.\n"
     "The standard dictionary is found without an option; --dictionary FILE or\n"
@@ -128,7 +129,23 @@ std::string preview(const DataElement* element, uint16_t vr, bool bigEndian, boo
     return std::to_string(element->length) + " bytes";
 }
 
-void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, const DataDictionary& dictionary) {
+std::string indent(int depth) { return std::string(static_cast<size_t>(depth) * 2, ' '); }
+
+// Encapsulated pixel data: its value is the basic offset table and the
+// fragments, each an item with a 32-bit little-endian length.
+void dumpFragments(const DataElement* element, int depth) {
+    uint32_t at = 0;
+    for (uint32_t index = 0; element->value != nullptr && element->length - at >= 8; ++index) {
+        const uint8_t* item = element->value + at;
+        const uint32_t length = item[4] | item[5] << 8 | item[6] << 16 | static_cast<uint32_t>(item[7]) << 24;
+        if (length > element->length - at - 8) break;
+        std::cout << indent(depth + 1) << (index == 0 ? "offset table " : "fragment " + std::to_string(index) + " ")
+                  << length << " bytes\n";
+        at += 8 + length;
+    }
+}
+
+void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, bool encapsulated, const DataDictionary& dictionary) {
     while (DataElement* element = set->nextElement()) {
         char header[48];
         char vr[3] = {'-', '-', 0};
@@ -143,7 +160,7 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, const DataDictio
         }
         std::snprintf(header, sizeof header, "(%04X,%04X) %s %u", element->group, element->element, vr,
                       element->length);
-        std::cout << std::string(static_cast<size_t>(depth) * 2, ' ') << header;
+        std::cout << indent(depth) << header;
         const std::string value = preview(element, vrShown, bigEndian, hex);
         if (!value.empty()) std::cout << " " << value;
         if (!hex) {
@@ -154,9 +171,11 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, const DataDictio
         std::cout << "\n";
         if (element->items != nullptr) {
             for (uint32_t index = 0; index < element->items->count(); ++index) {
-                std::cout << std::string(static_cast<size_t>(depth) * 2 + 2, ' ') << "item " << index + 1 << "\n";
-                dumpSet(element->items->at(index)->element, depth + 2, bigEndian, hex, dictionary);
+                std::cout << indent(depth + 1) << "item " << index + 1 << "\n";
+                dumpSet(element->items->at(index)->element, depth + 2, bigEndian, hex, encapsulated, dictionary);
             }
+        } else if (encapsulated && element->sameTag(0x7FE0, 0x0010)) {
+            dumpFragments(element, depth);
         }
         delete element;
     }
@@ -166,7 +185,7 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, const DataDictio
 
 void printDataSet(DataSet* set, bool bigEndian, const DataDictionary* dictionary) {
     static const DataDictionary noDictionary(1, nullptr);
-    dumpSet(set, 0, bigEndian, false, dictionary != nullptr ? *dictionary : noDictionary);
+    dumpSet(set, 0, bigEndian, false, holdsEncapsulatedPixelData(set), dictionary != nullptr ? *dictionary : noDictionary);
 }
 
 int runDump(const std::vector<std::string>& arguments, const std::string& programPath) {
@@ -197,7 +216,7 @@ int runDump(const std::vector<std::string>& arguments, const std::string& progra
     DataDictionary dictionary(1, nullptr);
     if (loadDictionary(dictionary, dictionaryPath, programPath) < 0) return 1;
     int status = 0;
-    AssociationService service;
+    StandardEncodingService service;
     for (const std::string& path : files) {
         if (files.size() > 1) std::cout << "# " << path << "\n";
         ObjectDataSet* partial = nullptr;
@@ -208,7 +227,7 @@ int runDump(const std::vector<std::string>& arguments, const std::string& progra
         }
         if (set == nullptr) continue;
         const bool bigEndian = holdsBigEndianValues(set);
-        dumpSet(set, 0, bigEndian, hex, dictionary);
+        dumpSet(set, 0, bigEndian, hex, holdsEncapsulatedPixelData(set), dictionary);
         delete set;
     }
     std::cout.flush();

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -31,8 +32,19 @@ int loadDictionary(DataDictionary& dictionary, const std::string& named, const s
     return dictionary.load(DICOMTK_INSTALLED_DICTIONARY) == 1 ? 1 : 0;
 }
 
+namespace {
 
-ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, ObjectDataSet** partial) {
+std::string describeProblem(const DecodeProblem& problem) {
+    if (problem.reason == nullptr) return "cannot be decoded completely";
+    char where[64];
+    std::snprintf(where, sizeof where, " at (%04X,%04X), byte %u of the data set", problem.group, problem.element,
+                  problem.offset);
+    return std::string("cannot be decoded: ") + problem.reason + where;
+}
+
+}  // namespace
+
+ObjectDataSet* loadDicom(StandardEncodingService& service, const std::string& path, ObjectDataSet** partial) {
     if (partial != nullptr) *partial = nullptr;
     int decoded = 0;
     ObjectDataSet* set = service.loadFile(path.c_str(), &decoded);
@@ -48,10 +60,10 @@ ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, O
         return nullptr;
     }
     const std::string syntax = transferSyntaxOf(set);
-    if (!syntax.empty() && findTransferSyntax(syntax.c_str()) == 0) {
+    if (!syntax.empty() && findStandardTransferSyntax(syntax.c_str()) == 0) {
         fail(path, "transfer syntax " + syntax + " is not supported");
     } else {
-        fail(path, "cannot be decoded completely (damaged data, or an element of undefined length)");
+        fail(path, describeProblem(service.lastProblem));
     }
     if (partial != nullptr) {
         *partial = set;
@@ -69,4 +81,10 @@ std::string transferSyntaxOf(DataSet* set) {
     return uid;
 }
 
-bool holdsBigEndianValues(DataSet* set) { return findTransferSyntax(transferSyntaxOf(set).c_str()) == ExplicitBigEndian; }
+bool holdsBigEndianValues(DataSet* set) {
+    return findStandardTransferSyntax(transferSyntaxOf(set).c_str()) == ExplicitBigEndian;
+}
+
+bool holdsEncapsulatedPixelData(DataSet* set) {
+    return findStandardTransferSyntax(transferSyntaxOf(set).c_str()) == EncapsulatedLittleEndian;
+}

@@ -39,7 +39,7 @@ const char* const mainHelp =
     "                                     a storage server (C-ECHO, C-STORE)\n";
 
 const char* const copyHelp =
-    "usage: dicomtk copy --mode 1|2|3 IN OUT\n"
+    "usage: dicomtk copy --mode 1|2|3 [--keep-undefined-lengths] IN OUT\n"
     "       dicomtk copy --explicit [--dictionary FILE] IN OUT\n"
     "\n"
     "Loads the DICOM file IN and saves its data set as OUT:\n"
@@ -49,7 +49,11 @@ const char* const copyHelp =
     "     data set in the transfer syntax that (0002,0010) names\n"
     "The meta information group is added when the data set has none. A file at\n"
     "OUT is replaced only once the copy is complete; a failed copy leaves it as\n"
-    "it was.\n"
+    "it was. Sequences and items are written with exact lengths; with\n"
+    "--keep-undefined-lengths those that came with undefined lengths keep them,\n"
+    "with their delimiters. Compressed (encapsulated) pixel data are copied byte\n"
+    "for byte, in mode 3 only: modes 1 and 2 would store them as if they were\n"
+    "uncompressed.\n"
     "--explicit saves as mode 3 in explicit VR little endian: a file read in\n"
     "implicit VR gets the VRs of the data dictionary (UN for elements it does\n"
     "not know, such as private ones). The standard dictionary is found without\n"
@@ -61,6 +65,7 @@ int runCopy(const std::vector<std::string>& arguments, const std::string& progra
     int mode = 0;
     bool explicitVr = false;
     std::string dictionaryPath;
+    bool keepUndefinedLengths = false;
     std::vector<std::string> paths;
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
@@ -75,6 +80,8 @@ int runCopy(const std::vector<std::string>& arguments, const std::string& progra
             explicitVr = true;
         } else if (argument == "--dictionary" && index + 1 < arguments.size()) {
             dictionaryPath = arguments[++index];
+        } else if (argument == "--keep-undefined-lengths") {
+            keepUndefinedLengths = true;
         } else if (!argument.empty() && argument[0] == '-') {
             std::cerr << copyHelp;
             return fail("copy", "unknown option " + argument);
@@ -88,9 +95,13 @@ int runCopy(const std::vector<std::string>& arguments, const std::string& progra
         std::cerr << copyHelp;
         return 2;
     }
-    AssociationService service;
+    StandardEncodingService service;
+    service.keepUndefinedLengths = keepUndefinedLengths ? 1 : 0;
     std::unique_ptr<ObjectDataSet> set(loadDicom(service, paths[0]));
     if (!set) return 1;
+    if (mode != FileWithHeaderExplicit && holdsEncapsulatedPixelData(set.get())) {
+        return fail(paths[0], "compressed pixel data can be copied in mode 3 only");
+    }
     if (explicitVr) {
         DataDictionary dictionary(0, nullptr);
         const int found = loadDictionary(dictionary, dictionaryPath, programPath);

@@ -1,6 +1,7 @@
 // A program written against the installed toolkit's public names: it builds a
-// data set, drains it in tag order, copies it, and hands an image to each
-// installed plug-in the way the viewer does.
+// data set, drains it in tag order, copies it, saves and loads it with both
+// services, and hands an image to each installed plug-in the way the viewer
+// does.
 #include <DicomToolkit/DicomToolkit.h>
 
 #include <dlfcn.h>
@@ -49,6 +50,26 @@ int main(int argc, char** argv) {
         return 6;
     }
     delete loaded;
+
+    // Again with the standard encodings, deflated where the toolkit was
+    // built with zlib (which then links into this program too).
+    StandardEncodingService standard;
+    const char* const syntax = StandardEncodingService::handlesTransferSyntax("1.2.840.10008.1.2.1.99")
+                                   ? "1.2.840.10008.1.2.1.99"
+                                   : "1.2.840.10008.1.2.1";
+    DataSet* standardSet = copyDataSet(nullptr, &image);
+    DataElement* uid = new DataElement(0x0002, 0x0010, static_cast<uint32_t>(std::strlen(syntax)), 1);
+    std::memcpy(uid->value, syntax, std::strlen(syntax));
+    standardSet->addElement(uid);
+    const int standardWritten = standard.saveFile("consumer-standard.dcm", FileWithHeaderExplicit, standardSet);
+    delete standardSet;
+    int decoded = 0;
+    ObjectDataSet* standardLoaded = standard.loadFile("consumer-standard.dcm", &decoded);
+    if (standardWritten != 1 || standardLoaded == nullptr || decoded != 1 ||
+        standardLoaded->findU16(0x0028, 0x0101) != 12) {
+        return 7;
+    }
+    delete standardLoaded;
 
     if (argc > 1) {
         for (const char* name : {"liblumenar.so", "liblumenar_interactive.so", "libtonewell.so"}) {
