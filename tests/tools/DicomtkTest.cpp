@@ -254,17 +254,17 @@ TEST(Dicomtk, DumpIndentsItemsUnderTheirSequenceAndListsFragments) {
     writeFile(directory.file("compressed.dcm"), dicomFile(jpegBaseline, bytesOf(compressedImage)));
     const ToolRun sequence = dicomtk(directory, {"dump", "sequence.dcm"});
     ASSERT_EQ(sequence.status, 0) << sequence.err;
-    EXPECT_NE(sequence.out.find("(0008,1115) SQ 0\n"
+    EXPECT_NE(sequence.out.find("(0008,1115) SQ 0 # Referenced Series Sequence\n"
                                 "  item 1\n"
-                                "    (0008,0000) UL 4 12\n"
-                                "    (0008,1150) UI 4 \"1.2\"\n"
-                                "(0010,0000) UL 4 12\n"
-                                "(0010,0010) PN 4 \"A^B\"\n"),
+                                "    (0008,0000) UL 4 12 # Group Length\n"
+                                "    (0008,1150) UI 4 \"1.2\" # Referenced SOP Class UID\n"
+                                "(0010,0000) UL 4 12 # Group Length\n"
+                                "(0010,0010) PN 4 \"A^B\" # Patient's Name\n"),
               std::string::npos)
         << sequence.out;
     const ToolRun compressed = dicomtk(directory, {"dump", "compressed.dcm"});
     ASSERT_EQ(compressed.status, 0) << compressed.err;
-    EXPECT_NE(compressed.out.find("(7FE0,0010) OB 20 20 bytes\n"
+    EXPECT_NE(compressed.out.find("(7FE0,0010) OB 20 20 bytes # Pixel Data\n"
                                   "  offset table 0 bytes\n"
                                   "  fragment 1 4 bytes\n"),
               std::string::npos)

@@ -10,7 +10,7 @@
 
 // The service through which dicomtk reads and writes files and talks to
 // peers.
-using ToolService = AssociationService;
+using ToolService = StandardEncodingService;
 
 // The subcommands of dicomtk. Each takes its arguments (without the
 // subcommand's name) and returns the process exit status.

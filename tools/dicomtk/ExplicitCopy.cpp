@@ -45,6 +45,26 @@ int labelExplicitLittleEndian(DataSet* set) {
 
 }  // namespace
 
+namespace {
+
+// The dictionary's VRs for a set read in implicit VR, and for the items of
+// its sequences, at every depth. What the dictionary does not know (private
+// elements) is UN. So is a sequence whose items were kept as the implicit VR
+// bytes they were read as: that is what UN holds.
+void giveVrs(DataSet* set, const DataDictionary& dictionary) {
+    dictionary.assignVrs(set);
+    forEachElement(set, [&dictionary](DataElement* element) {
+        const bool rawSequence = element->vr == vrCode('S', 'Q') && element->items == nullptr && element->length != 0;
+        if (element->vr == 0 || rawSequence) element->vr = vrCode('U', 'N');
+        if (element->items == nullptr) return;
+        for (uint32_t index = 0; index < element->items->count(); ++index) {
+            giveVrs(element->items->at(index)->element, dictionary);
+        }
+    });
+}
+
+}  // namespace
+
 int prepareExplicitLittleEndian(AssociationService& service, ObjectDataSet* set, const DataDictionary& dictionary,
                                 const std::string& path) {
     const std::string syntax = transferSyntaxOf(set);
@@ -58,16 +78,7 @@ int prepareExplicitLittleEndian(AssociationService& service, ObjectDataSet* set,
                        " cannot be rewritten as explicit VR little endian");
         return 0;
     }
-    if (implicitFile) {
-        dictionary.assignVrs(set);
-        forEachElement(set, [](DataElement* element) {
-            // What the dictionary does not know (private elements) is UN. So
-            // is a sequence read from implicit VR, whose items are still the
-            // implicit VR bytes they were read as: that is what UN holds.
-            const bool rawSequence = element->vr == vrCode('S', 'Q') && element->items == nullptr && element->length != 0;
-            if (element->vr == 0 || rawSequence) element->vr = vrCode('U', 'N');
-        });
-    }
+    if (implicitFile) giveVrs(set, dictionary);
     service.addMetaHeader(set);
     if (labelExplicitLittleEndian(set) == 0) {
         fail(path, "out of memory");

@@ -26,7 +26,6 @@
 #include "QueryProviders.h"
 #include "dimse/ConfiguredAssociationService.h"
 #include "dimse/VerificationSopClass.h"
-#include "encoding/TransferSyntax.h"
 #include "platform/Sockets.h"
 
 namespace {
@@ -96,14 +95,27 @@ struct Settings {
     std::string configFile;
 };
 
+// Whether a proposed transfer syntax is one the server reads and writes
+// (counted without a trailing zero byte, which would match no codec).
+bool readable(const TransferSyntaxItem& proposed) {
+    return proposed.value.size() == std::strlen(proposed.value.text()) &&
+           StandardEncodingService::handlesTransferSyntax(proposed.value.text());
+}
+
+// The service of one association: every transfer syntax the server can
+// store is accepted, in the order the peer proposed them.
+class ServerService : public ToolService {
+public:
+    int acceptTransferSyntax(const TransferSyntaxItem& proposed) override { return readable(proposed); }
+};
+
 // The service of one association under the policy of a configuration file,
 // loaded once and only read, by every association at once.
 class ConfiguredService : public ToolService {
 public:
     explicit ConfiguredService(ConfiguredAssociationService& policy) : policy_(policy) {}
     int acceptTransferSyntax(const TransferSyntaxItem& proposed) override {
-        return policy_.acceptTransferSyntax(proposed) && findTransferSyntax(proposed.value.text()) != 0 &&
-               proposed.value.size() == std::strlen(proposed.value.text());
+        return policy_.acceptTransferSyntax(proposed) && readable(proposed);
     }
     int acceptCallingAeTitle(const char* title) override { return policy_.acceptCallingAeTitle(title); }
     int acceptCalledAeTitle(const char* title) override { return policy_.acceptCalledAeTitle(title); }
@@ -164,7 +176,8 @@ private:
 // One association, from the accepted connection to its end.
 void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
               ActiveConnections& active) {
-    std::unique_ptr<ToolService> made(shared.policy ? new ConfiguredService(*shared.policy) : new ToolService);
+    std::unique_ptr<ToolService> made(shared.policy ? static_cast<ToolService*>(new ConfiguredService(*shared.policy))
+                                                    : new ServerService);
     ToolService& service = *made;
     service.requestTimeoutSeconds = settings.requestTimeout;
     active.add(&service);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "encoding/TransferSyntax.h"
 
 namespace {
 
@@ -46,24 +45,10 @@ int StoreSender::proposeTransferSyntaxes(PresentationContextItem& proposed) {
 }
 
 int StoreSender::encodeForAbstractSyntax(DataSet& set, PdvBuffer& buffer, const UidValue& abstractSyntax) {
-    std::vector<std::string> usable = {currentSyntax};
-    if (currentSyntax == explicitLittleUid) usable.push_back(implicitLittleUid);
-    for (const std::string& syntax : usable) {
-        const uint8_t id = contextForSyntaxes(abstractSyntax, UidValue(syntax.c_str()));
-        if (id == 0) continue;
-        if ((controlFlags & commandBit) != 0) return writeImplicitLittle(&set, &buffer) ? id : 0;
-        switch (findTransferSyntax(syntax.c_str())) {
-            case ImplicitLittleEndian:
-                return writeImplicitLittle(&set, &buffer) ? id : 0;
-            case ExplicitLittleEndian:
-                return writeExplicitLittle(&set, &buffer) ? id : 0;
-            case ExplicitBigEndian:
-                return writeExplicitBig(&set, &buffer) ? id : 0;
-            default:
-                return 0;
-        }
-    }
-    return 0;
+    // The file's own syntax first; canSend made sure that any other context
+    // the walk of the table may then find carries the same value bytes.
+    preferredTransferSyntax.assign(currentSyntax.c_str());
+    return ToolService::encodeForAbstractSyntax(set, buffer, abstractSyntax);
 }
 
 bool StoreSender::canSend(const std::string& sopClass, const std::string& transferSyntax) {

@@ -23,7 +23,7 @@ public:
     void proposeUncompressed(const std::string& sopClass);
 
     int proposeTransferSyntaxes(PresentationContextItem& proposed) override;
-    // The context for the file being sent (currentSyntax), and its codec.
+    // The context for the file being sent: one of currentSyntax if accepted.
     int encodeForAbstractSyntax(DataSet& set, PdvBuffer& buffer, const UidValue& abstractSyntax) override;
     // Whether some accepted context can carry a file of this class and syntax.
     bool canSend(const std::string& sopClass, const std::string& transferSyntax);

@@ -136,7 +136,7 @@ int runStore(const std::vector<std::string>& arguments) {
             ++failures;
             continue;
         }
-        if (findTransferSyntax(candidate.transferSyntax.c_str()) == 0) {
+        if (!StandardEncodingService::handlesTransferSyntax(candidate.transferSyntax.c_str())) {
             fail(path, "transfer syntax " + candidate.transferSyntax + " is not supported");
             ++failures;
             continue;
