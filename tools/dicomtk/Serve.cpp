@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <list>
@@ -34,7 +35,8 @@ const char* const serveHelp =
     "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
     "given, created when missing) as a DICOM file with meta information, in\n"
-    "the transfer syntax it arrived in. Success is answered only once the file\n"
+    "the transfer syntax it arrived in (implicit VR little endian, explicit VR\n"
+    "little or big endian). Success is answered only once the file\n"
     "is complete, flushed to disk and renamed into place (--no-fsync leaves the\n"
     "flushing to the system, as most storage servers do). Listens on port P\n"
     "(11112) as AE title AET (DICOMTK), serves up to N associations at once (8)\n"
@@ -113,9 +115,24 @@ private:
     std::set<AssociationService*> services_;
 };
 
+// The service of one association. Besides implicit VR little endian it
+// accepts the explicit VR syntaxes, so that an object arrives, and is kept,
+// in the byte order and form its sender holds it in: a sender that does not
+// convert values (dicomtk store among them) can send big-endian objects
+// only as explicit VR big endian.
+class ServerAssociation : public AssociationService {
+public:
+    int acceptTransferSyntax(const TransferSyntaxItem& proposed) override {
+        for (const char* uid : {"1.2.840.10008.1.2", "1.2.840.10008.1.2.1", "1.2.840.10008.1.2.2"}) {
+            if (std::strcmp(proposed.value.text(), uid) == 0) return 1;
+        }
+        return 0;
+    }
+};
+
 // One association, from the accepted connection to its end.
 void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, ActiveConnections& active) {
-    AssociationService service;
+    ServerAssociation service;
     service.requestTimeoutSeconds = settings.requestTimeout;
     active.add(&service);
     const std::string peer = addressText(peerAddress);
