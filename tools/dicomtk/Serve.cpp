@@ -155,7 +155,14 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
     for (;;) {
         CommandSet command;
         if (!service.readMessage(command)) {
-            if (service.socket.connected == 0 && service.transportFailed) ending = "connection lost";
+            // Only the peer's release leaves the connection open (for the
+            // peer to close); an A-ABORT, a broken protocol or a message
+            // that cannot be decoded closed it, and is a failure to report.
+            if (service.socket.connected == 0) {
+                ending = service.transportFailed ? "connection lost"
+                                                 : "aborted (A-ABORT from the peer, or a message that breaks the "
+                                                   "protocol or cannot be decoded)";
+            }
             break;
         }
         const uint16_t field = command.findU16(0x0000, CommandField);
