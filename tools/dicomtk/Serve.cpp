@@ -79,40 +79,44 @@ struct Settings {
     bool sync = true;
 };
 
-// The associations being served, so that a stop can wake them.
+// The connections being served. The listening thread registers each one as
+// it accepts it, before its thread starts, so that the count it checks
+// against --max-associations is never behind, and a stop reaches every
+// connection, also one whose thread has not begun to read it yet.
 class ActiveConnections {
 public:
-    void add(AssociationService* service) {
+    void add(SocketHandle connection) {
         std::lock_guard<std::mutex> lock(guard_);
-        services_.insert(service);
+        connections_.insert(connection);
     }
-    void remove(AssociationService* service) {
+    // Called once the connection's service has closed it.
+    void remove(SocketHandle connection) {
         std::lock_guard<std::mutex> lock(guard_);
-        services_.erase(service);
+        connections_.erase(connections_.find(connection));
         changed_.notify_all();
     }
     size_t count() {
         std::lock_guard<std::mutex> lock(guard_);
-        return services_.size();
+        return connections_.size();
     }
     // Waits (a bounded time) until fewer than limit are active.
     bool waitBelow(size_t limit) {
         std::unique_lock<std::mutex> lock(guard_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(200), [&] { return services_.size() < limit; });
+        return changed_.wait_for(lock, std::chrono::milliseconds(200), [&] { return connections_.size() < limit; });
     }
     // Ends every connection's input, so that a thread waiting for its peer
-    // wakes up and its association ends.
+    // wakes up and its association ends. (A handle its service has closed
+    // already can at most name a file of another thread by now, which a
+    // socket shutdown leaves alone: no socket is opened after the stop.)
     void wakeAll() {
         std::lock_guard<std::mutex> lock(guard_);
-        for (AssociationService* service : services_) {
-            if (service->socket.dataSocket != 0) platform::shutdownSocket(service->socket.dataSocket);
-        }
+        for (SocketHandle connection : connections_) platform::shutdownSocket(connection);
     }
 
 private:
     std::mutex guard_;
     std::condition_variable changed_;
-    std::set<AssociationService*> services_;
+    std::multiset<SocketHandle> connections_;
 };
 
 // The service of one association. Besides implicit VR little endian it
@@ -130,15 +134,14 @@ public:
     }
 };
 
-// One association, from the accepted connection to its end.
-void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, ActiveConnections& active) {
+// One association, from the accepted connection to its end; the service
+// closes the connection.
+void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const Settings& settings) {
     ServerAssociation service;
     service.requestTimeoutSeconds = settings.requestTimeout;
-    active.add(&service);
     const std::string peer = addressText(peerAddress);
     if (!service.serveConnection(connection)) {
         say("association from " + peer + " not established (refused, malformed or silent)");
-        active.remove(&service);
         return;
     }
     auto trimmed = [](const char* title) {
@@ -193,7 +196,11 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
     if (service.socket.connected) service.release();
     say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
         std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes");
-    active.remove(&service);
+}
+
+void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, ActiveConnections& active) {
+    serveAssociation(connection, peerAddress, settings);
+    active.remove(connection);
 }
 
 bool parseCount(const std::string& text, long low, long high, long& out) {
@@ -278,6 +285,7 @@ int runServe(const std::vector<std::string>& arguments) {
         const SocketAddress peer = listener.address;
         listener.dataSocket = 0;
         listener.connected = 0;
+        active.add(connection);
         workers.emplace_back(serveOne, connection, peer, std::cref(settings), std::ref(active));
     }
     listener.closeAll();
