@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -49,19 +48,35 @@ std::string textOf(DataSet* set, uint16_t group, uint16_t element) {
     return text;
 }
 
-// The requester of a store run: it proposes, for each SOP class, the
-// transfer syntaxes its files come in (and implicit VR little endian), and
-// sends each file on a context whose transfer syntax carries the file's
-// values unchanged: the file's own syntax, or for explicit VR little endian
-// also implicit VR little endian (same value bytes, the VRs left out).
+// The requester of a store run: it proposes one presentation context for
+// each SOP class and transfer syntax its files come in (a peer accepts one
+// transfer syntax per context, so files of one SOP class in two syntaxes
+// need two contexts), and sends each file on a context whose transfer
+// syntax carries the file's values unchanged: the file's own syntax, or for
+// explicit VR little endian also implicit VR little endian (same value
+// bytes, the VRs left out), which that context proposes second.
 class StoreSender : public AssociationService {
 public:
-    int proposeTransferSyntaxes(PresentationContextItem& proposed) override {
-        const auto found = syntaxesByClass.find(proposed.abstractSyntax.value.text());
-        if (found != syntaxesByClass.end()) {
-            for (const std::string& syntax : found->second) proposed.appendTransferSyntax(TransferSyntaxItem(syntax.c_str()));
+    // Registers the context for files of sopClass in syntax, once per pair.
+    void addContext(const std::string& sopClass, const std::string& syntax) {
+        for (const Proposal& proposal : proposals_) {
+            if (proposal.sopClass == sopClass && proposal.syntax == syntax) return;
         }
-        return proposed.appendTransferSyntax(TransferSyntaxItem(implicitLittleUid));
+        proposals_.push_back({sopClass, syntax, false});
+        proposedAbstractSyntaxes.tryAppend(AbstractSyntaxItem(UidValue(sopClass.c_str())));
+    }
+
+    // The request asks once for each registered abstract syntax: the first
+    // pair of that SOP class not yet proposed.
+    int proposeTransferSyntaxes(PresentationContextItem& proposed) override {
+        for (Proposal& proposal : proposals_) {
+            if (proposal.proposed || proposal.sopClass != proposed.abstractSyntax.value.text()) continue;
+            proposal.proposed = true;
+            proposed.appendTransferSyntax(TransferSyntaxItem(proposal.syntax.c_str()));
+            if (proposal.syntax == explicitLittleUid) proposed.appendTransferSyntax(TransferSyntaxItem(implicitLittleUid));
+            return 1;
+        }
+        return 0;
     }
 
     // The context and transfer syntax for the file being sent.
@@ -93,8 +108,15 @@ public:
                contextForSyntaxes(UidValue(sopClass.c_str()), UidValue(implicitLittleUid)) != 0;
     }
 
-    std::map<std::string, std::vector<std::string>> syntaxesByClass;
     std::string currentSyntax;
+
+private:
+    struct Proposal {
+        std::string sopClass;
+        std::string syntax;
+        bool proposed;
+    };
+    std::vector<Proposal> proposals_;
 };
 
 // The storage user role for whatever SOP class the current file has.
@@ -216,11 +238,7 @@ int runStore(const std::vector<std::string>& arguments) {
         std::error_code error;
         candidate.bytes = std::filesystem::file_size(path, error);
         totalBytes += candidate.bytes;
-        auto& syntaxes = sender.syntaxesByClass[candidate.sopClass];
-        if (std::find(syntaxes.begin(), syntaxes.end(), candidate.transferSyntax) == syntaxes.end()) {
-            syntaxes.push_back(candidate.transferSyntax);
-        }
-        sender.proposeAbstractSyntax(UidValue(candidate.sopClass.c_str()));
+        sender.addContext(candidate.sopClass, candidate.transferSyntax);
         candidates.push_back(candidate);
     }
     if (candidates.empty()) {
@@ -228,7 +246,7 @@ int runStore(const std::vector<std::string>& arguments) {
         return 1;
     }
     if (sender.proposedAbstractSyntaxes.count() > 128) {
-        return fail("store", "more than 128 SOP classes cannot be proposed in one association");
+        return fail("store", "more than 128 pairs of SOP class and transfer syntax cannot be proposed in one association");
     }
 
     sender.setCallingAeTitle(peer.callingAeTitle.c_str());
