@@ -50,3 +50,28 @@ add_test(NAME Interop.ExplicitCopy
   COMMAND ${interop_python} ${CMAKE_CURRENT_SOURCE_DIR}/interop/explicit_copy.py
     $<TARGET_FILE:dicomtk> ${PROJECT_SOURCE_DIR}/dictionary/dicom.dic)
 set_tests_properties(Interop.ExplicitCopy PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# dicomtk echo, store and serve with DCMTK's echoscu, storescu and storescp
+# on 127.0.0.1, pydicom comparing what arrived with what was sent
+# (network_interop.py; its cases are listed in its usage text).
+set(network_interop_script ${CMAKE_CURRENT_SOURCE_DIR}/interop/network_interop.py)
+set(network_interop_cases
+    ServeEchoscu       serve-echoscu      # echoscu verifies dicomtk serve
+    ServeStorescu      serve-storescu     # storescu: five SOP classes, three transfer syntaxes, one association
+    ServeDefaultAec    serve-default-aec  # storescu with DCMTK's default called AE title
+    EchoStorescp       echo-storescp      # dicomtk echo verifies storescp
+    StoreStorescp      store-storescp     # dicomtk store to storescp: every file received, values equal
+    StoreServe         store-serve        # dicomtk store to dicomtk serve
+    EchoNothing        echo-nothing       # dicomtk echo where nothing listens: one line, status not 0
+)
+list(LENGTH network_interop_cases network_interop_length)
+math(EXPR network_interop_last "${network_interop_length} - 1")
+foreach(index RANGE 0 ${network_interop_last} 2)
+  math(EXPR case_index "${index} + 1")
+  list(GET network_interop_cases ${index} name)
+  list(GET network_interop_cases ${case_index} case)
+  add_test(NAME Interop.EchoStoreServe.${name}
+           COMMAND ${interop_python} ${network_interop_script} ${case} $<TARGET_FILE:dicomtk>)
+  # A case takes a few seconds; network_interop.py gives each program 30 s.
+  set_tests_properties(Interop.EchoStoreServe.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
+endforeach()

@@ -38,7 +38,8 @@ const char* const serveHelp =
     "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
     "given, created when missing) as a DICOM file with meta information, in\n"
-    "the transfer syntax it arrived in. Success is answered only once the file\n"
+    "the transfer syntax it arrived in (implicit VR little endian, explicit VR\n"
+    "little or big endian). Success is answered only once the file\n"
     "is complete, flushed to disk and renamed into place (--no-fsync leaves the\n"
     "flushing to the system, as most storage servers do). Listens on port P\n"
     "(11112) as AE title AET (DICOMTK), serves up to N associations at once (8)\n"
@@ -137,54 +138,57 @@ struct SharedState {
     std::unique_ptr<ConfiguredAssociationService> policy;
 };
 
-// The associations being served, so that a stop can wake them.
+// The connections being served. The listening thread registers each one as
+// it accepts it, before its thread starts, so that the count it checks
+// against --max-associations is never behind, and a stop reaches every
+// connection, also one whose thread has not begun to read it yet.
 class ActiveConnections {
 public:
-    void add(AssociationService* service) {
+    void add(SocketHandle connection) {
         std::lock_guard<std::mutex> lock(guard_);
-        services_.insert(service);
+        connections_.insert(connection);
     }
-    void remove(AssociationService* service) {
+    // Called once the connection's service has closed it.
+    void remove(SocketHandle connection) {
         std::lock_guard<std::mutex> lock(guard_);
-        services_.erase(service);
+        connections_.erase(connections_.find(connection));
         changed_.notify_all();
     }
     size_t count() {
         std::lock_guard<std::mutex> lock(guard_);
-        return services_.size();
+        return connections_.size();
     }
     // Waits (a bounded time) until fewer than limit are active.
     bool waitBelow(size_t limit) {
         std::unique_lock<std::mutex> lock(guard_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(200), [&] { return services_.size() < limit; });
+        return changed_.wait_for(lock, std::chrono::milliseconds(200), [&] { return connections_.size() < limit; });
     }
     // Ends every connection's input, so that a thread waiting for its peer
-    // wakes up and its association ends.
+    // wakes up and its association ends. (A handle its service has closed
+    // already can at most name a file of another thread by now, which a
+    // socket shutdown leaves alone: no socket is opened after the stop.)
     void wakeAll() {
         std::lock_guard<std::mutex> lock(guard_);
-        for (AssociationService* service : services_) {
-            if (service->socket.dataSocket != 0) platform::shutdownSocket(service->socket.dataSocket);
-        }
+        for (SocketHandle connection : connections_) platform::shutdownSocket(connection);
     }
 
 private:
     std::mutex guard_;
     std::condition_variable changed_;
-    std::set<AssociationService*> services_;
+    std::multiset<SocketHandle> connections_;
 };
 
-// One association, from the accepted connection to its end.
-void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
-              ActiveConnections& active) {
+// One association, from the accepted connection to its end; the service
+// closes the connection.
+void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const Settings& settings,
+                      SharedState& shared) {
     std::unique_ptr<ToolService> made(shared.policy ? static_cast<ToolService*>(new ConfiguredService(*shared.policy))
                                                     : new ServerService);
     ToolService& service = *made;
     service.requestTimeoutSeconds = settings.requestTimeout;
-    active.add(&service);
     const std::string peer = addressText(peerAddress);
     if (!service.serveConnection(connection)) {
         say("association from " + peer + " not established (refused, malformed or silent)");
-        active.remove(&service);
         return;
     }
     auto trimmed = [](const char* title) {
@@ -207,7 +211,14 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
     for (;;) {
         CommandSet command;
         if (!service.readMessage(command)) {
-            if (service.socket.connected == 0 && service.transportFailed) ending = "connection lost";
+            // Only the peer's release leaves the connection open (for the
+            // peer to close); an A-ABORT, a broken protocol or a message
+            // that cannot be decoded closed it, and is a failure to report.
+            if (service.socket.connected == 0) {
+                ending = service.transportFailed ? "connection lost"
+                                                 : "aborted (A-ABORT from the peer, or a message that breaks the "
+                                                   "protocol or cannot be decoded)";
+            }
             break;
         }
         const uint16_t field = command.findU16(0x0000, CommandField);
@@ -276,7 +287,12 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
     say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
         std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " + std::to_string(queries) +
         " queries, " + std::to_string(moves) + " moves");
-    active.remove(&service);
+}
+
+void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
+              ActiveConnections& active) {
+    serveAssociation(connection, peerAddress, settings, shared);
+    active.remove(connection);
 }
 
 bool parseCount(const std::string& text, long low, long high, long& out) {
@@ -400,6 +416,7 @@ int runServe(const std::vector<std::string>& arguments) {
         const SocketAddress peer = listener.address;
         listener.dataSocket = 0;
         listener.connected = 0;
+        active.add(connection);
         auto done = std::make_shared<std::atomic<bool>>(false);
         workers.push_back({std::thread([connection, peer, &settings, &shared, &active, done] {
                                serveOne(connection, peer, settings, shared, active);

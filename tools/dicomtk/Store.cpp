@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
