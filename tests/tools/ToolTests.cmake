@@ -4,3 +4,11 @@ target_link_libraries(dicomtk_tests PRIVATE DicomToolkit GTest::gtest GTest::gte
 target_compile_definitions(dicomtk_tests PRIVATE DICOMTK_PATH="$<TARGET_FILE:dicomtk>")
 add_dependencies(dicomtk_tests dicomtk)
 gtest_discover_tests(dicomtk_tests PROPERTIES LABELS tools TIMEOUT ${test_timeout} DISCOVERY_TIMEOUT 60)
+
+# The query index of dicomtk serve, where the build has SQLite.
+if(TARGET dicomtk_index)
+  find_package(Threads REQUIRED)
+  add_executable(store_index_tests tools/StoreIndexTest.cpp)
+  target_link_libraries(store_index_tests PRIVATE dicomtk_index DicomToolkit GTest::gtest GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(store_index_tests PROPERTIES LABELS tools TIMEOUT ${test_timeout} DISCOVERY_TIMEOUT 60)
+endif()
