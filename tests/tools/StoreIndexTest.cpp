@@ -72,7 +72,7 @@ const char* sopClassOf(const std::string& modalityText) {
     return srClass;
 }
 
-struct PatientSpec {
+struct PatientData {
     const char* id;
     const char* name;
     const char* birthDate;
@@ -81,13 +81,13 @@ struct PatientSpec {
 };
 
 // The store's three patients: names in both cases, one with a quote.
-const PatientSpec patients[] = {
+const PatientData patients[] = {
     {"PID001", "DOE^JOHN", "19700101", "M", nullptr},
     {"PID002", "Doe^Jane", "19851231", "F", "ISO_IR 100"},
     {"PID003", "O'NEIL^MARY", "19601010", "F", nullptr},
 };
 
-struct StudySpec {
+struct StudyData {
     int patient;  // 1-based
     int number;
     const char* date;  // null: no (0008,0020)
@@ -99,7 +99,7 @@ struct StudySpec {
 
 // Five studies of two series of three images each: 30 instances. The
 // descriptions hold GLOB and LIKE metacharacters; one study has no date.
-const StudySpec studies[] = {
+const StudyData studies[] = {
     {1, 1, "20240115", "083000", "ACC11", "CHEST [PA]", {"CT", "CT"}},
     {1, 2, "20240620", "141500", "ACC12", "HEAD", {"MR", "MR"}},
     {2, 1, "20231231", "235959.5", "ACC21", "50%_OFF", {"CT", "MR"}},
@@ -118,45 +118,45 @@ DataElement* padded(Tag tag, const std::string& text, uint16_t vr) {
     return bytesElement(tag.group, tag.element, std::vector<uint8_t>(bytes.begin(), bytes.end()), vr);
 }
 
-struct InstanceSpec {
-    const PatientSpec* patient;
-    const StudySpec* study;
+struct InstanceData {
+    const PatientData* patient;
+    const StudyData* study;
     int series;
     int image;
 };
 
-std::unique_ptr<DataSet> makeInstance(const InstanceSpec& spec) {
+std::unique_ptr<DataSet> makeInstance(const InstanceData& item) {
     auto set = std::make_unique<DataSet>();
-    const std::string modalityText = spec.study->modalities[spec.series - 1];
-    const int patientNumber = spec.study->patient;
-    if (spec.patient->characterSet != nullptr) {
-        set->addElement(padded(specificCharacterSet, spec.patient->characterSet, vrCode('C', 'S')));
+    const std::string modalityText = item.study->modalities[item.series - 1];
+    const int patientNumber = item.study->patient;
+    if (item.patient->characterSet != nullptr) {
+        set->addElement(padded(specificCharacterSet, item.patient->characterSet, vrCode('C', 'S')));
     }
     set->addElement(padded(sopClassUid, sopClassOf(modalityText), vrCode('U', 'I')));
-    set->addElement(padded(sopInstanceUid, imageUid(patientNumber, spec.study->number, spec.series, spec.image),
+    set->addElement(padded(sopInstanceUid, imageUid(patientNumber, item.study->number, item.series, item.image),
                            vrCode('U', 'I')));
-    if (spec.study->date != nullptr) set->addElement(padded(studyDate, spec.study->date, vrCode('D', 'A')));
-    if (spec.study->time != nullptr) set->addElement(padded(studyTime, spec.study->time, vrCode('T', 'M')));
-    set->addElement(padded(accessionNumber, spec.study->accession, vrCode('S', 'H')));
+    if (item.study->date != nullptr) set->addElement(padded(studyDate, item.study->date, vrCode('D', 'A')));
+    if (item.study->time != nullptr) set->addElement(padded(studyTime, item.study->time, vrCode('T', 'M')));
+    set->addElement(padded(accessionNumber, item.study->accession, vrCode('S', 'H')));
     set->addElement(padded(modality, modalityText, vrCode('C', 'S')));
     set->addElement(padded(referringPhysicianName, "WHO^DR", vrCode('P', 'N')));
-    set->addElement(padded(studyDescription, spec.study->description, vrCode('L', 'O')));
-    set->addElement(padded(patientName, spec.patient->name, vrCode('P', 'N')));
-    set->addElement(padded(patientId, spec.patient->id, vrCode('L', 'O')));
-    set->addElement(padded(patientBirthDate, spec.patient->birthDate, vrCode('D', 'A')));
-    set->addElement(padded(patientSex, spec.patient->sex, vrCode('C', 'S')));
-    set->addElement(padded(studyInstanceUid, studyUid(patientNumber, spec.study->number), vrCode('U', 'I')));
-    set->addElement(padded(seriesInstanceUid, seriesUid(patientNumber, spec.study->number, spec.series), vrCode('U', 'I')));
-    set->addElement(padded(studyId, std::to_string(spec.study->number), vrCode('S', 'H')));
-    set->addElement(padded(seriesNumber, std::to_string(spec.series), vrCode('I', 'S')));
-    set->addElement(padded(instanceNumber, std::to_string(spec.image), vrCode('I', 'S')));
+    set->addElement(padded(studyDescription, item.study->description, vrCode('L', 'O')));
+    set->addElement(padded(patientName, item.patient->name, vrCode('P', 'N')));
+    set->addElement(padded(patientId, item.patient->id, vrCode('L', 'O')));
+    set->addElement(padded(patientBirthDate, item.patient->birthDate, vrCode('D', 'A')));
+    set->addElement(padded(patientSex, item.patient->sex, vrCode('C', 'S')));
+    set->addElement(padded(studyInstanceUid, studyUid(patientNumber, item.study->number), vrCode('U', 'I')));
+    set->addElement(padded(seriesInstanceUid, seriesUid(patientNumber, item.study->number, item.series), vrCode('U', 'I')));
+    set->addElement(padded(studyId, std::to_string(item.study->number), vrCode('S', 'H')));
+    set->addElement(padded(seriesNumber, std::to_string(item.series), vrCode('I', 'S')));
+    set->addElement(padded(instanceNumber, std::to_string(item.image), vrCode('I', 'S')));
     set->addElement(bytesElement(0x7FE0, 0x0010, std::vector<uint8_t>(32, 0x11), vrCode('O', 'W')));
     return set;
 }
 
-std::vector<InstanceSpec> allInstances() {
-    std::vector<InstanceSpec> list;
-    for (const StudySpec& study : studies) {
+std::vector<InstanceData> allInstances() {
+    std::vector<InstanceData> list;
+    for (const StudyData& study : studies) {
         for (int series = 1; series <= seriesPerStudy; ++series) {
             for (int image = 1; image <= imagesPerSeries; ++image) {
                 list.push_back({&patients[study.patient - 1], &study, series, image});
@@ -169,10 +169,10 @@ std::vector<InstanceSpec> allInstances() {
 std::string fileNameOf(const std::string& uid) { return uid + ".dcm"; }
 
 // Writes the instance as serve does, FOLDER/<UID>.dcm.
-void writeInstance(const std::string& folder, const InstanceSpec& spec) {
+void writeInstance(const std::string& folder, const InstanceData& item) {
     AssociationService service;
-    std::unique_ptr<DataSet> set = makeInstance(spec);
-    const std::string uid = imageUid(spec.study->patient, spec.study->number, spec.series, spec.image);
+    std::unique_ptr<DataSet> set = makeInstance(item);
+    const std::string uid = imageUid(item.study->patient, item.study->number, item.series, item.image);
     ASSERT_EQ(service.saveFile((folder + "/" + fileNameOf(uid)).c_str(), FileWithHeaderExplicit, set.get()), 1);
 }
 
@@ -270,10 +270,10 @@ class StoreIndexTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(index.open(folder.path(), false), 1) << index.problem;
-        for (const InstanceSpec& spec : allInstances()) {
-            writeInstance(folder.path(), spec);
-            std::unique_ptr<DataSet> set = makeInstance(spec);
-            const std::string uid = imageUid(spec.study->patient, spec.study->number, spec.series, spec.image);
+        for (const InstanceData& item : allInstances()) {
+            writeInstance(folder.path(), item);
+            std::unique_ptr<DataSet> set = makeInstance(item);
+            const std::string uid = imageUid(item.study->patient, item.study->number, item.series, item.image);
             ASSERT_EQ(index.add(set.get(), fileNameOf(uid)), 1) << index.problem;
         }
         ASSERT_EQ(index.count(), storedInstances);
@@ -510,7 +510,7 @@ TEST_F(StoreIndexTest, SurvivesARestart) {
 }
 
 TEST_F(StoreIndexTest, OpeningCatchesUpWithFilesStoredOrRemovedBehindItsBack) {
-    const StudySpec extra{2, 9, "20240301", "1000", "ACC29", "LATE", {"CT", "CT"}};
+    const StudyData extra{2, 9, "20240301", "1000", "ACC29", "LATE", {"CT", "CT"}};
     writeInstance(folder.path(), {&patients[1], &extra, 1, 1});
     std::filesystem::remove(folder.file(fileNameOf(imageUid(1, 2, 2, 1))));
     for (int image = 1; image <= imagesPerSeries; ++image) {
@@ -532,7 +532,7 @@ TEST_F(StoreIndexTest, OpeningCatchesUpWithFilesStoredOrRemovedBehindItsBack) {
 TEST_F(StoreIndexTest, IndexesOnlyVisibleDcmFilesAndCountsWhatItCannotRead) {
     // A complete DICOM file under a temporary name of FolderStore, and one
     // named like no stored object, are not stored objects.
-    const StudySpec hidden{1, 7, "20240101", "1000", "HID", "HIDDEN", {"CT", "CT"}};
+    const StudyData hidden{1, 7, "20240101", "1000", "HID", "HIDDEN", {"CT", "CT"}};
     writeInstance(folder.path(), {&patients[0], &hidden, 1, 1});
     std::filesystem::rename(folder.file(fileNameOf(imageUid(1, 7, 1, 1))),
                             folder.file(".incoming-" + imageUid(1, 7, 1, 1) + "-0123456789abcdef-1.tmp"));
@@ -561,8 +561,8 @@ TEST_F(StoreIndexTest, MakesADamagedDatabaseAnew) {
 TEST_F(StoreIndexTest, ReplacesAnInstanceStoredAgainUnderItsUid) {
     // Every image of series (3,2,2) moves to a new patient's study; the
     // series, left empty, disappears, and (3,2) keeps one series.
-    const PatientSpec newcomer{"PID004", "NEW^PATIENT", "20000101", "O", nullptr};
-    const StudySpec moved{3, 2, "20240505", "1200", "ACC32", "NO DATE", {"CT", "US"}};
+    const PatientData newcomer{"PID004", "NEW^PATIENT", "20000101", "O", nullptr};
+    const StudyData moved{3, 2, "20240505", "1200", "ACC32", "NO DATE", {"CT", "US"}};
     for (int image = 1; image <= imagesPerSeries; ++image) {
         std::unique_ptr<DataSet> set = makeInstance({&newcomer, &moved, 2, image});
         // The same SOP Instance UID in another study and series.
@@ -571,7 +571,7 @@ TEST_F(StoreIndexTest, ReplacesAnInstanceStoredAgainUnderItsUid) {
         ASSERT_EQ(index.add(set.get(), fileNameOf(imageUid(3, 2, 2, image))), 1) << index.problem;
     }
     // An attribute of the patient changed by a newer object.
-    const PatientSpec renamed{"PID001", "DOE^JOHNNY", "19700101", "M", nullptr};
+    const PatientData renamed{"PID001", "DOE^JOHNNY", "19700101", "M", nullptr};
     ASSERT_EQ(index.add(makeInstance({&renamed, &studies[0], 1, 1}).get(), fileNameOf(imageUid(1, 1, 1, 1))), 1);
 
     EXPECT_EQ(index.count(), storedInstances);
@@ -587,12 +587,28 @@ TEST_F(StoreIndexTest, ReplacesAnInstanceStoredAgainUnderItsUid) {
               (std::vector<std::string>{"PID001", "PID002", "PID003", "PID004"}));
 }
 
+TEST_F(StoreIndexTest, AFileHoldsOneObject) {
+    // Another object written over the file of (2,1,2,3), the only file of
+    // nothing else: the instance it held is gone, its series keeps two.
+    const StudyData other{2, 1, "20231231", "235959.5", "ACC21", "50%_OFF", {"CT", "CT"}};
+    std::unique_ptr<DataSet> set = makeInstance({&patients[1], &other, 1, 4});
+    ASSERT_EQ(index.add(set.get(), fileNameOf(imageUid(2, 1, 2, 3))), 1) << index.problem;
+    EXPECT_EQ(index.count(), storedInstances);
+    EXPECT_EQ(valuesOf(ask(index, Model::studyRoot, "IMAGE", {{seriesInstanceUid, seriesUid(2, 1, 2)}}), sopInstanceUid),
+              (std::vector<std::string>{imageUid(2, 1, 2, 1), imageUid(2, 1, 2, 2)}));
+    std::vector<StoreIndex::Instance> instances;
+    std::unique_ptr<DataSet> query = identifier("IMAGE", {{sopInstanceUid, imageUid(2, 1, 1, 4)}});
+    ASSERT_EQ(index.findInstances(Model::studyRoot, query.get(), instances), 1);
+    ASSERT_EQ(instances.size(), 1u);
+    EXPECT_EQ(instances[0].path, folder.file(fileNameOf(imageUid(2, 1, 2, 3))));
+}
+
 TEST_F(StoreIndexTest, AnEntityLeftWithoutObjectsDisappears) {
-    const PatientSpec taker{"PID002", "Doe^Jane", "19851231", "F", "ISO_IR 100"};
-    for (const InstanceSpec& spec : allInstances()) {
-        if (spec.study->patient != 1) continue;
-        std::unique_ptr<DataSet> set = makeInstance({&taker, spec.study, spec.series, spec.image});
-        const std::string uid = imageUid(1, spec.study->number, spec.series, spec.image);
+    const PatientData taker{"PID002", "Doe^Jane", "19851231", "F", "ISO_IR 100"};
+    for (const InstanceData& item : allInstances()) {
+        if (item.study->patient != 1) continue;
+        std::unique_ptr<DataSet> set = makeInstance({&taker, item.study, item.series, item.image});
+        const std::string uid = imageUid(1, item.study->number, item.series, item.image);
         ASSERT_EQ(index.add(set.get(), fileNameOf(uid)), 1) << index.problem;
     }
     EXPECT_EQ(valuesOf(ask(index, Model::patientRoot, "PATIENT", {}), patientId),
@@ -603,12 +619,12 @@ TEST_F(StoreIndexTest, AnEntityLeftWithoutObjectsDisappears) {
 
 TEST_F(StoreIndexTest, TwoThreadsAddAtOnce) {
     constexpr int perThread = 200;
-    const StudySpec threadStudies[2] = {{1, 5, "20220101", "0100", "T1", "THREAD ONE", {"CT", "CT"}},
+    const StudyData threadStudies[2] = {{1, 5, "20220101", "0100", "T1", "THREAD ONE", {"CT", "CT"}},
                                         {2, 6, "20220202", "0200", "T2", "THREAD TWO", {"MR", "MR"}}};
     std::atomic<int> failures{0};
     std::atomic<int> queries{0};
     auto adder = [&](int which) {
-        const StudySpec& study = threadStudies[which];
+        const StudyData& study = threadStudies[which];
         for (int image = 1; image <= perThread; ++image) {
             std::unique_ptr<DataSet> set = makeInstance({&patients[study.patient - 1], &study, 1, image});
             if (index.add(set.get(), fileNameOf(imageUid(study.patient, study.number, 1, image))) != 1) ++failures;
@@ -779,7 +795,7 @@ TEST_F(StoreIndexTest, RefusesAnObjectWithoutItsUidsOrWithAFileNameOutsideTheFol
 }
 
 TEST_F(StoreIndexTest, AddsAFileFromTheFolder) {
-    const StudySpec late{3, 4, "20260101", "0000", "ACC34", "FROM FILE", {"MR", "MR"}};
+    const StudyData late{3, 4, "20260101", "0000", "ACC34", "FROM FILE", {"MR", "MR"}};
     writeInstance(folder.path(), {&patients[2], &late, 1, 1});
     ASSERT_EQ(index.addFile(fileNameOf(imageUid(3, 4, 1, 1))), 1) << index.problem;
     EXPECT_EQ(index.count(), storedInstances + 1);

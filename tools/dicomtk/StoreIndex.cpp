@@ -568,20 +568,20 @@ int StoreIndex::Database::addObject(DataSet* dataSet, const std::string& fileNam
     std::vector<std::pair<Level, int64_t>> left;
     int64_t parent = 0;
     for (int level = patientLevel; level <= imageLevel; ++level) {
-        Statement& select = this->select[level];
-        select.restart();
-        select.bind(1, keys[level]);
+        Statement& lookup = select[level];
+        lookup.restart();
+        lookup.bind(1, keys[level]);
         int64_t id = 0;
-        const int found = select.step();
+        const int found = lookup.step();
         if (found == SQLITE_ROW) {
-            id = select.integer(0);
-            const int64_t oldParent = select.integer(1);
+            id = lookup.integer(0);
+            const int64_t oldParent = lookup.integer(1);
             if (level != patientLevel && oldParent != parent) left.emplace_back(static_cast<Level>(level - 1), oldParent);
         } else if (found != SQLITE_DONE) {
             problem = failure("index database");
             return -1;
         }
-        select.restart();
+        lookup.restart();
         Statement& write = id != 0 ? update[level] : insert[level];
         write.restart();
         int index = 1;
@@ -604,6 +604,37 @@ int StoreIndex::Database::addObject(DataSet* dataSet, const std::string& fileNam
             return -1;
         }
         parent = id != 0 ? id : sqlite3_last_insert_rowid(connection);
+    }
+    // A file holds one object: another instance recorded under the same
+    // file name was overwritten by this one.
+    {
+        Statement overwritten;
+        if (!overwritten.prepare(connection, "SELECT id, series_ref FROM instance WHERE file = ? AND id <> ?")) {
+            problem = failure("index database");
+            return -1;
+        }
+        overwritten.bind(1, fileName);
+        overwritten.bind(2, parent);
+        std::vector<std::pair<int64_t, int64_t>> rows;
+        int stepped;
+        while ((stepped = overwritten.step()) == SQLITE_ROW) rows.emplace_back(overwritten.integer(0), overwritten.integer(1));
+        if (stepped != SQLITE_DONE) {
+            problem = failure("index database");
+            return -1;
+        }
+        for (const auto& [instance, series] : rows) {
+            Statement drop;
+            if (!drop.prepare(connection, "DELETE FROM instance WHERE id = ?")) {
+                problem = failure("index database");
+                return -1;
+            }
+            drop.bind(1, instance);
+            if (drop.step() != SQLITE_DONE) {
+                problem = failure("index database");
+                return -1;
+            }
+            left.emplace_back(seriesLevel, series);
+        }
     }
     for (const auto& [level, id] : left) {
         if (!dropIfEmpty(level, id, problem)) return -1;
