@@ -41,6 +41,39 @@
 // (<SOP Instance UID>.dcm), and the folder scan takes only visible regular
 // files named *.dcm, so FolderStore's temporary files (.incoming-*.tmp) and
 // SQLite's own (index.sqlite-wal, -shm, -journal) are never indexed.
+//
+// Matching of a key (an identifier element the attribute table below knows,
+// of the requested level or a level above; keys of lower levels are
+// returned empty and restrict nothing):
+// - empty, or only asterisks: universal, no restriction;
+// - a list (values separated by backslashes): an entity matches when one
+//   value matches; for UIDs up to 4096 values, for other keys up to 64;
+// - UI: equality, never a wildcard;
+// - DA and TM: a single value or a range low-high, open at either end; a
+//   bound (and a single value) of less precision covers its whole year,
+//   month, day, hour, minute or second ("2024" is all of 2024, "1200" is
+//   12:00:00 to 12:00:59.999999); an entity without the value never
+//   matches a range;
+// - AE CS LO SH: equality, or with * and ? a wildcard pattern (nothing else
+//   is special: brackets, % and _ are characters like any other);
+//   case-sensitive;
+// - PN: the same, case-insensitive for ASCII letters, trailing empty
+//   components ignored;
+// - AS DS IS: equality of the text;
+// - ModalitiesInStudy: some series of the study has a matching Modality;
+// - the counts, SOPClassesInStudy, PatientComments, Specific Character Set:
+//   returned only.
+// Values are compared without leading and trailing spaces. A key longer
+// than 64 KiB, a value longer than 1 KiB, or a value holding control
+// characters (other than ESC of the ISO 2022 character sets) refuses the
+// identifier.
+//
+// Every result carries the Query/Retrieve Level, the unique keys of its
+// level and those above (Patient Root: Patient ID at every level; Study
+// Root: Study Instance UID at STUDY and below), and each element of the
+// identifier: filled from the index when known at that level, with the VR
+// of the attribute table; otherwise empty, with the VR it came with (UN when
+// it came without one).
 
 namespace {
 

@@ -63,7 +63,8 @@ public:
     // Query/Retrieve Level and the unique keys of its level and the levels
     // above. Matching: single value, wildcards * and ?, universal (empty)
     // match, date/time ranges, backslash-separated UID lists; case-sensitive
-    // except person names. 1 when the query was carried out (also with no
+    // except person names (the rules in detail, and the attributes known, at
+    // the top of StoreIndex.cpp). 1 when the query was carried out (also with no
     // match); 0 for a level the model does not have or a broken identifier
     // (problem set).
     int find(Model model, DataSet* identifier, IndexedList<DataSet*>& results);
