@@ -66,6 +66,10 @@ public:
     }
 
     int write(ByteStream* stream) {
+        // Of a received user-information item only the three kept sub-items
+        // are sent: the bytes of the ones it skipped stop counting, or the
+        // PDU length would promise bytes that never follow.
+        userInformation.extraLength = 0;
         encodedSize();
         stream->writeU8(pduType).writeU8(reserved).writeU32(pduLength).writeU16(protocolVersion).writeU16(reserved2);
         stream->writeBytes(reinterpret_cast<const uint8_t*>(calledAeTitle), aeTitleSize);
@@ -87,7 +91,8 @@ public:
     }
 
     // Reads the PDU into this object, appending its presentation contexts to
-    // the list (emptying the list first is the caller's business). The PDU
+    // the list (emptying the list first is the caller's business); the
+    // application context and user information hold this PDU's only. The PDU
     // must hold its fixed part and items that add up to its length; a PDU
     // longer than largestLength is refused after its length has been read.
     // The whole PDU is buffered before its items are read, so a PDU that the
@@ -97,6 +102,10 @@ public:
         if (!header.u8(reserved) || !header.u32(pduLength)) return 0;
         if (pduLength < fixedLength || pduLength > largestLength) return 0;
         if (!stream->ensureAvailable(pduLength)) return 0;
+        // The same object reads every PDU of its type: an item this PDU
+        // lacks must not show the previous one's.
+        applicationContext.value.clear();
+        userInformation = UserInformationItem();
         WireReader body(stream, pduLength);
         body.u16(protocolVersion);
         body.u16(reserved2);

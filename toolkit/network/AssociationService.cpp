@@ -65,6 +65,10 @@ int AssociationService::proposeAbstractSyntax(const UidValue& abstractSyntax) {
     return proposedAbstractSyntaxes.tryAppend(AbstractSyntaxItem(abstractSyntax));
 }
 
+int AssociationService::proposeAnotherContext(const UidValue& abstractSyntax) {
+    return proposedAbstractSyntaxes.tryAppend(AbstractSyntaxItem(abstractSyntax));
+}
+
 int AssociationService::setApplicationContext(const UidValue& name) {
     AssociateRequestPdu::setApplicationContext(name);
     return 1;

@@ -121,6 +121,10 @@ public:
     // syntax unless an equal one is registered; the title setters return 0
     // for a title longer than 16 characters, which leaves the title as it was.
     virtual int proposeAbstractSyntax(const UidValue& abstractSyntax);
+    // Registers one more context for abstractSyntax even when one is
+    // registered already, so that proposeTransferSyntaxes can offer each
+    // of them other transfer syntaxes (an acceptor picks one per context).
+    int proposeAnotherContext(const UidValue& abstractSyntax);
     virtual int setApplicationContext(const UidValue& name);
     virtual int setCallingAeTitle(const char* title);
     virtual int setCalledAeTitle(const char* title);

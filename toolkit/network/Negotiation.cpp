@@ -173,9 +173,8 @@ int AssociationService::negotiate() {
     }
 
     if (acceptedContexts.count() == 0) {
-        // The answer still echoes the request's user information; only the
-        // sub-items it can encode are sent, so they alone are counted.
-        AssociateAcceptPdu::userInformation.extraLength = 0;
+        // The answer still echoes the request's user information (write
+        // counts only the sub-items it sends).
         AssociateAcceptPdu::write(this);
         return 0;
     }

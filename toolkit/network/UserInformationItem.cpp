@@ -99,7 +99,13 @@ int UserInformationItem::readBody(ByteStream* stream) {
 }
 
 int UserInformationItem::readBody(WireReader& enclosing) {
+    // The item holds what this one carried: a sub-item it lacks (the
+    // version name is optional) must not keep a previous peer's value.
     extraLength = 0;
+    maximumLength.setValue(0);
+    implementationClassUid.value.clear();
+    implementationVersionName.value.clear();
+    roleSelection = RoleSelectionItem();
     if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
     int wellFormed = !body.failed;

@@ -5,7 +5,9 @@ int WireReader::bytes(uint8_t* buffer, uint32_t n) {
     if (n == 0) return 1;
     if (n > left) return fail();
     left -= n;
-    return stream->readBytes(buffer, n) ? 1 : fail();
+    if (stream->readBytes(buffer, n)) return 1;
+    streamFailed = 1;
+    return fail();
 }
 
 int WireReader::u8(uint8_t& out) { return bytes(&out, 1); }
@@ -19,10 +21,12 @@ int WireReader::u16(uint16_t& out) {
 }
 
 int WireReader::u32(uint32_t& out) {
-    uint16_t first = 0, second = 0;
-    if (!u16(first) || !u16(second)) return 0;
-    out = stream->readOrder == ByteStream::littleEndian ? first | static_cast<uint32_t>(second) << 16
-                                                        : static_cast<uint32_t>(first) << 16 | second;
+    // All four bytes at once, so that a value cut by the bound takes none.
+    uint8_t raw[4];
+    if (!bytes(raw, 4)) return 0;
+    const uint32_t b0 = raw[0], b1 = raw[1], b2 = raw[2], b3 = raw[3];
+    out = stream->readOrder == ByteStream::littleEndian ? b0 | b1 << 8 | b2 << 16 | b3 << 24
+                                                        : b0 << 24 | b1 << 16 | b2 << 8 | b3;
     return 1;
 }
 
@@ -31,15 +35,19 @@ int WireReader::skip(uint32_t n) {
     if (n == 0) return 1;
     if (n > left) return fail();
     left -= n;
-    return stream->skip(n) ? 1 : fail();
+    if (stream->skip(n)) return 1;
+    streamFailed = 1;
+    return fail();
 }
 
 WireReader WireReader::enclosed(uint32_t n) {
     WireReader inner(stream, n);
     if (failed || n > left) {
         // The enclosed item is malformed; this reader keeps its bytes, so it
-        // can still skip to its own end.
+        // can still skip to its own end, and the enclosed one gets none.
+        inner.left = 0;
         inner.failed = 1;
+        inner.streamFailed = streamFailed;
         return inner;
     }
     left -= n;
@@ -47,9 +55,14 @@ WireReader WireReader::enclosed(uint32_t n) {
 }
 
 int WireReader::skipRest() {
-    if (failed) return 0;
+    // A read that did not fit the bound left its bytes in place: they are
+    // skipped like the rest. Only a failed stream has nothing more to give.
+    if (streamFailed) return 0;
     const uint32_t rest = left;
-    if (rest == 0) return 1;
     left = 0;
-    return stream->skip(rest) ? 1 : fail();
+    if (rest != 0 && !stream->skip(rest)) {
+        streamFailed = 1;
+        return fail();
+    }
+    return failed ? 0 : 1;
 }

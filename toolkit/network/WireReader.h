@@ -27,12 +27,17 @@ public:
     // fit, the returned reader has failed and this one keeps its bytes.
     WireReader enclosed(uint32_t n);
     // Consumes whatever the reader was given and did not read, so that the
-    // stream stands at the end of the item whatever its contents were.
+    // stream stands at the end of the item whatever its contents were, also
+    // after a read that did not fit. 1 when the reader had not failed before.
     int skipRest();
 
     ByteStream* stream;
     uint32_t left;
+    // A read did not fit the bound, or the stream could not deliver it.
     int32_t failed = 0;
+    // The stream could not deliver: nothing more is read then, not even by
+    // skipRest.
+    int32_t streamFailed = 0;
 
 private:
     int fail() {

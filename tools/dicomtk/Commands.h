@@ -7,6 +7,10 @@
 #include "model/DataSet.h"
 #include "network/AssociationService.h"
 
+// The service through which dicomtk reads and writes files and talks to
+// peers.
+using ToolService = AssociationService;
+
 // The subcommands of dicomtk. Each takes its arguments (without the
 // subcommand's name) and returns the process exit status.
 int runDump(const std::vector<std::string>& arguments);
@@ -15,6 +19,12 @@ int runConvert(const std::vector<std::string>& arguments, const std::string& pro
 int runEcho(const std::vector<std::string>& arguments);
 int runStore(const std::vector<std::string>& arguments);
 int runServe(const std::vector<std::string>& arguments);
+
+int runFind(const std::vector<std::string>& arguments);
+int runMove(const std::vector<std::string>& arguments);
+
+// Prints the elements of set as dump does, draining it.
+void printDataSet(DataSet* set, bool bigEndian);
 
 // Prints "dicomtk: subject: problem" on standard error; returns 1.
 int fail(const std::string& subject, const std::string& problem);

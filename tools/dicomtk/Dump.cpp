@@ -143,6 +143,8 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex) {
 
 }  // namespace
 
+void printDataSet(DataSet* set, bool bigEndian) { dumpSet(set, 0, bigEndian, false); }
+
 int runDump(const std::vector<std::string>& arguments) {
     bool hex = false;
     std::vector<std::string> files;

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <random>
 
+#include "StorageUser.h"
 #include "platform/DurableFiles.h"
 
 namespace {
@@ -38,15 +40,28 @@ int labelTransferSyntax(DataSet* set, const UidValue& uid) {
 
 }  // namespace
 
-std::string uidText(DataSet* set, uint16_t group, uint16_t element) {
-    const DataElement* found = set->find(group, element);
-    if (found == nullptr || found->value == nullptr) return "";
-    std::string text(reinterpret_cast<const char*>(found->value), found->length);
-    while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
-    return text;
+// The attributes the index keeps are in groups 0008, 0010 and 0020; a copy
+// of those is all it needs of an object, whose data set saving drains.
+static DataSet* indexedAttributes(DataSet* dataSet) {
+    auto* copy = new (std::nothrow) ObjectDataSet;
+    if (copy == nullptr) return nullptr;
+    for (uint32_t index = 0; index < dataSet->fillList.count(); ++index) {
+        ElementGroup* group = dataSet->fillList.at(index)->element;
+        if (group->groupNumber != 0x0008 && group->groupNumber != 0x0010 && group->groupNumber != 0x0020) continue;
+        for (uint32_t position = 0; position < group->count(); ++position) {
+            const DataElement* source = group->at(position)->element;
+            if (source->items != nullptr) continue;
+            DataElement* element = copyElement(nullptr, source);
+            if (element == nullptr) continue;
+            element->vr = source->vr;
+            if (copy->addElement(element) == 0) delete element;
+        }
+    }
+    return copy;
 }
 
-FolderStore::FolderStore(std::string folder, bool sync) : folder_(std::move(folder)), sync_(sync) {}
+FolderStore::FolderStore(std::string folder, bool sync, StoreIndex* index)
+    : folder_(std::move(folder)), sync_(sync), index_(index) {}
 
 bool FolderStore::isSafeUid(const std::string& uid) {
     if (uid.empty() || uid.size() > 64) return false;
@@ -66,7 +81,7 @@ bool FolderStore::isSafeUid(const std::string& uid) {
 
 int FolderStore::handleStore(AssociationService* association, DataSet* command) {
     association_ = association;
-    expectedUid_ = uidText(command, 0x0000, AffectedSopInstanceUid);
+    expectedUid_ = elementText(command, 0x0000, AffectedSopInstanceUid);
     lastStatus = 0xFFFF;
     lastProblem = "the data set could not be read";
     lastUid = expectedUid_;
@@ -77,7 +92,7 @@ int FolderStore::handleStore(AssociationService* association, DataSet* command) 
 }
 
 uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
-    const std::string uid = uidText(dataSet, 0x0008, 0x0018);
+    const std::string uid = elementText(dataSet, 0x0008, 0x0018);
     lastUid = uid;
     lastProblem.clear();
     if (!isSafeUid(uid)) {
@@ -94,7 +109,9 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
         lastProblem = "the data set's transfer syntax is unknown";
         return lastStatus = cannotUnderstand;
     }
-    const std::string target = folder_ + "/" + uid + ".dcm";
+    const std::string name = uid + ".dcm";
+    const std::string target = folder_ + "/" + name;
+    std::unique_ptr<DataSet> attributes(index_ != nullptr ? indexedAttributes(dataSet) : nullptr);
     const std::string temporary = folder_ + "/" + temporaryName(uid);
     association_->addMetaHeader(dataSet);
     int written = labelTransferSyntax(dataSet, transferSyntax) &&
@@ -110,6 +127,11 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
     if (sync_ && !platform::syncDirectory(folder_.c_str())) {
         lastProblem = "cannot sync the folder " + folder_;
         return lastStatus = outOfResources;
+    }
+    // The object is stored either way; an entry the index missed comes back
+    // when it is rebuilt (serve --reindex).
+    if (index_ != nullptr && (!attributes || !index_->add(attributes.get(), name))) {
+        lastProblem = "stored, but not indexed: " + index_->problem;
     }
     return lastStatus = StatusSuccess;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "StoreIndex.h"
 #include "dimse/StorageSopClass.h"
 
 // The storage provider of dicomtk serve: every object received with C-STORE
@@ -24,7 +25,8 @@ public:
     static constexpr uint16_t dataSetDoesNotMatch = 0xA900;
     static constexpr uint16_t cannotUnderstand = 0xC000;
 
-    explicit FolderStore(std::string folder, bool sync = true);
+    // index, when given, learns of every object stored.
+    explicit FolderStore(std::string folder, bool sync = true, StoreIndex* index = nullptr);
 
     // Answers one C-STORE request of any SOP class; 1 when the response went
     // out. lastStatus and lastProblem tell what was answered and why.
@@ -43,11 +45,9 @@ public:
 private:
     std::string folder_;
     bool sync_;
+    StoreIndex* index_;
     AssociationService* association_ = nullptr;
     std::string expectedUid_;
 };
-
-// The text of a UID element without its padding ("" when absent).
-std::string uidText(DataSet* set, uint16_t group, uint16_t element);
 
 #endif

@@ -22,6 +22,7 @@
 
 #include "Commands.h"
 #include "FolderStore.h"
+#include "QueryProviders.h"
 #include "dimse/VerificationSopClass.h"
 #include "platform/Sockets.h"
 
@@ -29,7 +30,7 @@ namespace {
 
 const char* const serveHelp =
     "usage: dicomtk serve [--port P] [--aet AET] [--store-dir DIR] [--request-timeout S]\n"
-    "                     [--max-associations N] [--no-fsync]\n"
+    "                     [--max-associations N] [--no-fsync] [--destinations FILE] [--reindex]\n"
     "\n"
     "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
@@ -40,7 +41,13 @@ const char* const serveHelp =
     "(11112) as AE title AET (DICOMTK), serves up to N associations at once (8)\n"
     "and drops a connection that sends no association request within S seconds\n"
     "(30). Prints one line per association and one per failure. SIGINT or\n"
-    "SIGTERM ends it cleanly.\n";
+    "SIGTERM ends it cleanly.\n"
+    "\n"
+    "It answers C-FIND and C-MOVE (Patient Root and Study Root; levels PATIENT,\n"
+    "STUDY, SERIES, IMAGE) over what it holds, from an index in DIR that is\n"
+    "kept up to date as objects arrive and rebuilt from the files when it is\n"
+    "missing or with --reindex. C-MOVE sends to the destinations of FILE, a\n"
+    "text of 'AET HOST PORT' lines ('#' starts a comment).\n";
 
 std::atomic<bool> stopRequested{false};
 
@@ -75,6 +82,16 @@ struct Settings {
     int32_t requestTimeout = 30;
     long maximumAssociations = 8;
     bool sync = true;
+    bool reindex = false;
+    std::string destinationsFile;
+};
+
+// What every association shares: the index of the store and the move
+// destinations.
+struct SharedState {
+    StoreIndex index;
+    bool indexed = false;
+    MoveDestinations destinations;
 };
 
 // The associations being served, so that a stop can wake them.
@@ -114,7 +131,8 @@ private:
 };
 
 // One association, from the accepted connection to its end.
-void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, ActiveConnections& active) {
+void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
+              ActiveConnections& active) {
     AssociationService service;
     service.requestTimeoutSeconds = settings.requestTimeout;
     active.add(&service);
@@ -132,8 +150,14 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
     const std::string titles = trimmed(service.AssociateRequestPdu::callingAeTitle) + " -> " +
                                trimmed(service.AssociateRequestPdu::calledAeTitle);
     VerificationSopClass verification;
-    FolderStore storage(settings.folder, settings.sync);
-    long stored = 0, failed = 0, echoes = 0;
+    FolderStore storage(settings.folder, settings.sync, shared.indexed ? &shared.index : nullptr);
+    IndexedFind patientRootFind(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootFind);
+    IndexedFind studyRootFind(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootFind);
+    IndexedMove patientRootMove(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootMove,
+                                shared.destinations, settings.aeTitle);
+    IndexedMove studyRootMove(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootMove,
+                              shared.destinations, settings.aeTitle);
+    long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0;
     std::string ending = "released";
     for (;;) {
         CommandSet command;
@@ -148,8 +172,13 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
         }
         if (field == CStoreRequest) {
             const int answered = storage.handleStore(&service, &command);
+            if (answered && storage.lastStatus == StatusSuccess && storage.lastProblem.empty()) {
+                ++stored;
+                continue;
+            }
             if (answered && storage.lastStatus == StatusSuccess) {
                 ++stored;
+                say("association from " + peer + ": " + storage.lastProblem);
                 continue;
             }
             ++failed;
@@ -161,6 +190,38 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
             }
             continue;
         }
+        if (field == CFindRequest && shared.indexed) {
+            IndexedFind* finds[] = {&patientRootFind, &studyRootFind};
+            bool handled = false;
+            for (IndexedFind* find : finds) {
+                find->lastProblem.clear();
+                if (find->handleCommand(&service, &command)) {
+                    handled = true;
+                    if (!find->lastProblem.empty()) say("association from " + peer + ": C-FIND refused: " + find->lastProblem);
+                    break;
+                }
+            }
+            if (handled) {
+                ++queries;
+                continue;
+            }
+        }
+        if (field == CMoveRequest && shared.indexed) {
+            IndexedMove* movers[] = {&patientRootMove, &studyRootMove};
+            bool handled = false;
+            for (IndexedMove* move : movers) {
+                move->lastProblem.clear();
+                if (move->handleCommand(&service, &command)) {
+                    handled = true;
+                    if (!move->lastProblem.empty()) say("association from " + peer + ": C-MOVE: " + move->lastProblem);
+                    break;
+                }
+            }
+            if (handled) {
+                ++moves;
+                continue;
+            }
+        }
         say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
         service.abort();
         ending = "aborted";
@@ -168,7 +229,8 @@ void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings
     }
     if (service.socket.connected) service.release();
     say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
-        std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes");
+        std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " + std::to_string(queries) +
+        " queries, " + std::to_string(moves) + " moves");
     active.remove(&service);
 }
 
@@ -217,6 +279,12 @@ int runServe(const std::vector<std::string>& arguments) {
             }
         } else if (argument == "--no-fsync") {
             settings.sync = false;
+        } else if (argument == "--reindex") {
+            settings.reindex = true;
+        } else if (argument == "--destinations") {
+            if (!value(settings.destinationsFile) || settings.destinationsFile.empty()) {
+                return fail("serve", "--destinations needs a file");
+            }
         } else {
             std::cerr << serveHelp;
             return fail("serve", "unknown argument " + argument);
@@ -227,6 +295,13 @@ int runServe(const std::vector<std::string>& arguments) {
     std::filesystem::create_directories(settings.folder, error);
     if (!std::filesystem::is_directory(settings.folder, error)) return fail(settings.folder, "cannot be created");
 
+    SharedState shared;
+    if (!settings.destinationsFile.empty() && !shared.destinations.load(settings.destinationsFile)) {
+        return fail(settings.destinationsFile, shared.destinations.problem);
+    }
+    shared.indexed = shared.index.open(settings.folder, settings.reindex) == 1;
+    if (!shared.indexed) say("dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");
+
     SocketStream listener;
     if (!listener.listenOn(settings.port.c_str())) return fail("serve", "cannot listen on port " + settings.port);
     std::signal(SIGINT, requestStop);
@@ -235,8 +310,25 @@ int runServe(const std::vector<std::string>& arguments) {
         settings.folder);
 
     ActiveConnections active;
-    std::list<std::thread> workers;
+    // Each worker with the flag it raises when its association is over, so
+    // that finished threads are joined as the server goes on.
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::list<Worker> workers;
+    auto joinFinished = [&workers] {
+        for (auto worker = workers.begin(); worker != workers.end();) {
+            if (*worker->done) {
+                worker->thread.join();
+                worker = workers.erase(worker);
+            } else {
+                ++worker;
+            }
+        }
+    };
     while (!stopRequested) {
+        joinFinished();
         if (active.count() >= static_cast<size_t>(settings.maximumAssociations)) {
             active.waitBelow(static_cast<size_t>(settings.maximumAssociations));
             continue;
@@ -254,11 +346,16 @@ int runServe(const std::vector<std::string>& arguments) {
         const SocketAddress peer = listener.address;
         listener.dataSocket = 0;
         listener.connected = 0;
-        workers.emplace_back(serveOne, connection, peer, std::cref(settings), std::ref(active));
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        workers.push_back({std::thread([connection, peer, &settings, &shared, &active, done] {
+                               serveOne(connection, peer, settings, shared, active);
+                               *done = true;
+                           }),
+                           done});
     }
     listener.closeAll();
     active.wakeAll();
-    for (std::thread& worker : workers) worker.join();
+    for (Worker& worker : workers) worker.thread.join();
     say("dicomtk serve: stopped");
     return 0;
 }

@@ -13,6 +13,7 @@
 
 #include "Commands.h"
 #include "NetworkOptions.h"
+#include "StorageUser.h"
 #include "dimse/StorageSopClass.h"
 #include "encoding/TransferSyntax.h"
 #include "platform/DurableFiles.h"
@@ -32,7 +33,6 @@ const char* const storeHelp =
     "with status 0x0000.\n";
 
 const char* const implicitLittleUid = "1.2.840.10008.1.2";
-const char* const explicitLittleUid = "1.2.840.10008.1.2.1";
 
 struct Candidate {
     std::string path;
@@ -40,78 +40,6 @@ struct Candidate {
     std::string transferSyntax;
     uint64_t bytes = 0;
 };
-
-std::string textOf(DataSet* set, uint16_t group, uint16_t element) {
-    const DataElement* found = set->find(group, element);
-    if (found == nullptr || found->value == nullptr) return "";
-    std::string text(reinterpret_cast<const char*>(found->value), found->length);
-    while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
-// The requester of a store run: it proposes, for each SOP class, the
-// transfer syntaxes its files come in (and implicit VR little endian), and
-// sends each file on a context whose transfer syntax carries the file's
-// values unchanged: the file's own syntax, or for explicit VR little endian
-// also implicit VR little endian (same value bytes, the VRs left out).
-class StoreSender : public AssociationService {
-public:
-    int proposeTransferSyntaxes(PresentationContextItem& proposed) override {
-        const auto found = syntaxesByClass.find(proposed.abstractSyntax.value.text());
-        if (found != syntaxesByClass.end()) {
-            for (const std::string& syntax : found->second) proposed.appendTransferSyntax(TransferSyntaxItem(syntax.c_str()));
-        }
-        return proposed.appendTransferSyntax(TransferSyntaxItem(implicitLittleUid));
-    }
-
-    // The context and transfer syntax for the file being sent.
-    int encodeForAbstractSyntax(DataSet& set, PdvBuffer& buffer, const UidValue& abstractSyntax) override {
-        std::vector<std::string> usable = {currentSyntax};
-        if (currentSyntax == explicitLittleUid) usable.push_back(implicitLittleUid);
-        for (const std::string& syntax : usable) {
-            const uint8_t id = contextForSyntaxes(abstractSyntax, UidValue(syntax.c_str()));
-            if (id == 0) continue;
-            if ((controlFlags & commandBit) != 0) return writeImplicitLittle(&set, &buffer) ? id : 0;
-            switch (findTransferSyntax(syntax.c_str())) {
-                case ImplicitLittleEndian:
-                    return writeImplicitLittle(&set, &buffer) ? id : 0;
-                case ExplicitLittleEndian:
-                    return writeExplicitLittle(&set, &buffer) ? id : 0;
-                case ExplicitBigEndian:
-                    return writeExplicitBig(&set, &buffer) ? id : 0;
-                default:
-                    return 0;
-            }
-        }
-        return 0;
-    }
-
-    // Whether some accepted context can carry a file of this class and syntax.
-    bool canSend(const std::string& sopClass, const std::string& syntax) {
-        if (contextForSyntaxes(UidValue(sopClass.c_str()), UidValue(syntax.c_str())) != 0) return true;
-        return syntax == explicitLittleUid &&
-               contextForSyntaxes(UidValue(sopClass.c_str()), UidValue(implicitLittleUid)) != 0;
-    }
-
-    std::map<std::string, std::vector<std::string>> syntaxesByClass;
-    std::string currentSyntax;
-};
-
-// The storage user role for whatever SOP class the current file has.
-class AnyStorage : public StorageSopClass {
-public:
-    int sopClassUid(UidValue& out) override { return out.assign(sopClass.c_str()); }
-    std::string sopClass;
-};
-
-// The data set without its file meta information, which never travels.
-ObjectDataSet* withoutMetaGroup(ObjectDataSet* file) {
-    auto* set = new ObjectDataSet;
-    while (DataElement* element = file->nextElement()) {
-        if (element->group == 0x0002 || set->addElement(element) == 0) delete element;
-    }
-    return set;
-}
 
 void collect(const std::string& path, bool recursive, std::vector<std::string>& files, int& failures) {
     std::error_code error;
@@ -200,10 +128,10 @@ int runStore(const std::vector<std::string>& arguments) {
         }
         Candidate candidate;
         candidate.path = path;
-        candidate.sopClass = textOf(set.get(), 0x0008, 0x0016);
+        candidate.sopClass = elementText(set.get(), 0x0008, 0x0016);
         candidate.transferSyntax = transferSyntaxOf(set.get());
         if (candidate.transferSyntax.empty()) candidate.transferSyntax = implicitLittleUid;
-        if (candidate.sopClass.empty() || textOf(set.get(), 0x0008, 0x0018).empty()) {
+        if (candidate.sopClass.empty() || elementText(set.get(), 0x0008, 0x0018).empty()) {
             fail(path, "has no SOP Class UID or SOP Instance UID");
             ++failures;
             continue;
@@ -216,11 +144,7 @@ int runStore(const std::vector<std::string>& arguments) {
         std::error_code error;
         candidate.bytes = std::filesystem::file_size(path, error);
         totalBytes += candidate.bytes;
-        auto& syntaxes = sender.syntaxesByClass[candidate.sopClass];
-        if (std::find(syntaxes.begin(), syntaxes.end(), candidate.transferSyntax) == syntaxes.end()) {
-            syntaxes.push_back(candidate.transferSyntax);
-        }
-        sender.proposeAbstractSyntax(UidValue(candidate.sopClass.c_str()));
+        sender.proposeFor(candidate.sopClass, candidate.transferSyntax);
         candidates.push_back(candidate);
     }
     if (candidates.empty()) {
@@ -228,7 +152,7 @@ int runStore(const std::vector<std::string>& arguments) {
         return 1;
     }
     if (sender.proposedAbstractSyntaxes.count() > 128) {
-        return fail("store", "more than 128 SOP classes cannot be proposed in one association");
+        return fail("store", "the files need more than the 128 presentation contexts of one association");
     }
 
     sender.setCallingAeTitle(peer.callingAeTitle.c_str());

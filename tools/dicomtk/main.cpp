@@ -4,6 +4,8 @@
 //   dicomtk convert --plugin NAME|PATH IN OUT.bmp
 //   dicomtk echo [-aet AET] [-aec AET] [--repeat N] HOST PORT
 //   dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...
+//   dicomtk find [-P|-S] [-L LEVEL] [-k KEY[=VALUE]]... HOST PORT
+//   dicomtk move [-P|-S] -L LEVEL [-k KEY=VALUE]... --dest AET HOST PORT
 //   dicomtk serve [--port P] [--store-dir DIR] [...]
 
 #include <iostream>
@@ -27,6 +29,10 @@ const char* const mainHelp =
     "                                     verify that a DICOM peer answers (C-ECHO)\n"
     "  store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...\n"
     "                                     send DICOM files to a peer (C-STORE)\n"
+    "  find [-aet AET] [-aec AET] [-P|-S] [-L LEVEL] [-k KEY[=VALUE]]... HOST PORT\n"
+    "                                     query a peer (C-FIND)\n"
+    "  move [-aet AET] [-aec AET] [-P|-S] -L LEVEL [-k KEY=VALUE]... --dest AET HOST PORT\n"
+    "                                     have a peer send what matches to AET (C-MOVE)\n"
     "  serve [--port P] [--store-dir DIR] [...]\n"
     "                                     a storage server (C-ECHO, C-STORE)\n";
 
@@ -91,6 +97,8 @@ int main(int argc, char** argv) {
     if (command == "echo") return runEcho(arguments);
     if (command == "store") return runStore(arguments);
     if (command == "serve") return runServe(arguments);
+    if (command == "find") return runFind(arguments);
+    if (command == "move") return runMove(arguments);
     std::cerr << mainHelp;
     return fail(command, "unknown command");
 }

@@ -1,0 +1,258 @@
+// dicomtk find and move: C-FIND and C-MOVE as a user, with the Patient Root
+// or Study Root information model.
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "NetworkOptions.h"
+#include "dimse/QueryRetrieveSopClasses.h"
+
+namespace {
+
+const char* const findHelp =
+    "usage: dicomtk find [-aet AET] [-aec AET] [-P | -S] [-L PATIENT|STUDY|SERIES|IMAGE]\n"
+    "                    [-k KEY[=VALUE]]... HOST PORT\n"
+    "\n"
+    "Asks the peer with C-FIND, in the Patient Root (-P, the default) or Study\n"
+    "Root (-S) model, at the Query/Retrieve Level -L (PATIENT with -P, STUDY\n"
+    "with -S unless given). Each -k adds a key, a tag written gggg,eeee: with\n"
+    "=VALUE it must match (wildcards * and ?, ranges such as 20240101-20241231,\n"
+    "UID lists separated by backslashes), without it the attribute is asked\n"
+    "for. Prints every match as dump lines, then the number of matches. Exit\n"
+    "status 0 when the final status is Success.\n";
+
+const char* const moveHelp =
+    "usage: dicomtk move [-aet AET] [-aec AET] [-P | -S] -L LEVEL [-k KEY=VALUE]...\n"
+    "                    --dest AET HOST PORT\n"
+    "\n"
+    "Asks the peer with C-MOVE, in the Patient Root (-P, the default) or Study\n"
+    "Root (-S) model, to send what the keys select at level LEVEL to the AE\n"
+    "title AET (which the peer must know). Keys as for find. Prints one line per\n"
+    "pending response (remaining, completed, failed, warning) and the final\n"
+    "one. Exit status 0 only when the final status is Success and no\n"
+    "sub-operation failed.\n";
+
+struct Key {
+    uint16_t group;
+    uint16_t element;
+    std::string value;
+};
+
+// Attributes whose values are UIDs, padded with a zero byte rather than a space.
+bool isUidKey(uint16_t group, uint16_t element) {
+    return (group == 0x0008 && (element == 0x0016 || element == 0x0018 || element == 0x1150 || element == 0x1155)) ||
+           (group == 0x0020 && (element == 0x000D || element == 0x000E || element == 0x0052));
+}
+
+// "gggg,eeee" or "gggg,eeee=VALUE"; "" or the problem.
+std::string parseKey(const std::string& text, Key& key) {
+    const size_t equals = text.find('=');
+    const std::string tag = text.substr(0, equals);
+    key.value = equals == std::string::npos ? "" : text.substr(equals + 1);
+    auto hex = [](const std::string& part, uint16_t& out) {
+        if (part.size() != 4) return false;
+        for (char digit : part) {
+            if (!std::isxdigit(static_cast<unsigned char>(digit))) return false;
+        }
+        out = static_cast<uint16_t>(std::strtoul(part.c_str(), nullptr, 16));
+        return true;
+    };
+    const size_t comma = tag.find(',');
+    if (comma == std::string::npos || !hex(tag.substr(0, comma), key.group) || !hex(tag.substr(comma + 1), key.element)) {
+        return "key '" + text + "' is not gggg,eeee[=VALUE]";
+    }
+    if (key.group == 0x0000 || key.group == 0x0002 || key.element == 0x0000) {
+        return "key '" + text + "' names no attribute of an identifier";
+    }
+    if (key.value.size() > 1024) return "the value of key " + tag + " is longer than 1024 characters";
+    return "";
+}
+
+void addKey(DataSet& identifier, const Key& key) {
+    std::string value = key.value;
+    if (value.size() % 2 != 0) value.push_back(isUidKey(key.group, key.element) ? '\0' : ' ');
+    auto* element = new DataElement(key.group, key.element, static_cast<uint32_t>(value.size()), 1);
+    if (!value.empty() && element->value != nullptr) std::memcpy(element->value, value.data(), value.size());
+    if (identifier.find(key.group, key.element) != nullptr || !identifier.addElement(element)) delete element;
+}
+
+struct QueryOptions {
+    PeerOptions peer;
+    bool studyRoot = false;
+    std::string level;
+    std::string destination;
+    std::vector<Key> keys;
+};
+
+// Parses the options of find (withDestination false) or move.
+std::string parseQuery(const std::vector<std::string>& arguments, bool withDestination, QueryOptions& options) {
+    std::vector<std::string> rest;
+    bool patient = false, study = false;
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (argument == "-P") {
+            patient = true;
+        } else if (argument == "-S") {
+            study = true;
+        } else if (argument == "-L" || argument == "-k" || (withDestination && argument == "--dest")) {
+            if (index + 1 >= arguments.size()) return "missing value after " + argument;
+            const std::string& value = arguments[++index];
+            if (argument == "-L") {
+                options.level = value;
+            } else if (argument == "--dest") {
+                options.destination = value;
+            } else {
+                Key key;
+                const std::string problem = parseKey(value, key);
+                if (!problem.empty()) return problem;
+                options.keys.push_back(key);
+            }
+        } else {
+            rest.push_back(argument);
+        }
+    }
+    if (patient && study) return "-P and -S exclude each other";
+    options.studyRoot = study;
+    std::vector<std::string> values;
+    std::vector<bool> flags;
+    const std::string problem = parsePeerOptions(rest, {}, {}, options.peer, values, flags);
+    if (!problem.empty()) return problem;
+    if (!options.peer.rest.empty()) return "unexpected argument " + options.peer.rest[0];
+    if (options.level.empty()) {
+        if (withDestination) return "-L LEVEL is needed";
+        options.level = study ? "STUDY" : "PATIENT";
+    }
+    if (options.level != "PATIENT" && options.level != "STUDY" && options.level != "SERIES" && options.level != "IMAGE") {
+        return "level '" + options.level + "' is none of PATIENT, STUDY, SERIES, IMAGE";
+    }
+    if (study && options.level == "PATIENT") return "the Study Root model has no PATIENT level";
+    if (withDestination) {
+        if (options.destination.empty()) return "--dest AET is needed";
+        if (!isValidAeTitle(options.destination)) return "destination '" + options.destination + "' is not an AE title";
+    }
+    return "";
+}
+
+std::unique_ptr<ObjectDataSet> identifierOf(const QueryOptions& options) {
+    std::unique_ptr<ObjectDataSet> identifier(new ObjectDataSet);
+    addKey(*identifier, {0x0008, 0x0052, options.level});
+    for (const Key& key : options.keys) addKey(*identifier, key);
+    return identifier;
+}
+
+std::string hex16(uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
+
+// The C-FIND user that prints what comes back.
+class PrintingFind : public FindSopClass {
+public:
+    explicit PrintingFind(const char* uid) : uid_(uid) {}
+    int sopClassUid(UidValue& out) override { return out.assign(uid_); }
+    void onFindResponse(DataSet* response, DataSet* identifier) override {
+        if (response == nullptr || identifier == nullptr) return;
+        ++matches;
+        std::printf("# match %ld\n", matches);
+        std::fflush(stdout);
+        printDataSet(identifier, false);
+    }
+    long matches = 0;
+
+private:
+    const char* uid_;
+};
+
+class PrintingMove : public MoveSopClass {
+public:
+    explicit PrintingMove(const char* uid) : uid_(uid) {}
+    int sopClassUid(UidValue& out) override { return out.assign(uid_); }
+    void onMoveResponse(DataSet* response, DataSet*) override {
+        if (response == nullptr) return;
+        const uint16_t status = response->findU16(0x0000, Status);
+        const bool pending = isPendingStatus(status);
+        failed = response->findU16(0x0000, FailedSubOperations);
+        std::printf("%s %s: remaining %s, completed %u, failed %u, warning %u\n", pending ? "pending" : "final",
+                    hex16(status).c_str(),
+                    response->find(0x0000, RemainingSubOperations) != nullptr
+                        ? std::to_string(response->findU16(0x0000, RemainingSubOperations)).c_str()
+                        : "-",
+                    response->findU16(0x0000, CompletedSubOperations), failed,
+                    response->findU16(0x0000, WarningSubOperations));
+        std::fflush(stdout);
+    }
+    uint16_t failed = 0;
+
+private:
+    const char* uid_;
+};
+
+}  // namespace
+
+int runFind(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            std::cout << findHelp;
+            return 0;
+        }
+    }
+    QueryOptions options;
+    const std::string problem = parseQuery(arguments, false, options);
+    if (!problem.empty()) {
+        std::cerr << findHelp;
+        return fail("find", problem);
+    }
+    const char* uid = options.studyRoot ? query_uids::studyRootFind : query_uids::patientRootFind;
+    ToolService service;
+    service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
+    service.setCalledAeTitle(options.peer.calledAeTitle.c_str());
+    service.proposeAbstractSyntax(UidValue(uid));
+    if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
+        return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
+    }
+    PrintingFind find(uid);
+    std::unique_ptr<ObjectDataSet> identifier = identifierOf(options);
+    const int ended = find.find(&service, identifier.get());
+    service.release();
+    if (!ended) return fail(peerName(options.peer), "the query ended without a final response");
+    std::printf("%ld matches, final status %s\n", find.matches, hex16(find.finalStatus).c_str());
+    return find.finalStatus == StatusSuccess ? 0 : 1;
+}
+
+int runMove(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            std::cout << moveHelp;
+            return 0;
+        }
+    }
+    QueryOptions options;
+    const std::string problem = parseQuery(arguments, true, options);
+    if (!problem.empty()) {
+        std::cerr << moveHelp;
+        return fail("move", problem);
+    }
+    const char* uid = options.studyRoot ? query_uids::studyRootMove : query_uids::patientRootMove;
+    ToolService service;
+    service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
+    service.setCalledAeTitle(options.peer.calledAeTitle.c_str());
+    service.proposeAbstractSyntax(UidValue(uid));
+    if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
+        return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
+    }
+    PrintingMove move(uid);
+    std::unique_ptr<ObjectDataSet> identifier = identifierOf(options);
+    move.finalStatus = 0xFFFF;
+    const int succeeded = move.move(&service, identifier.get(), options.destination.c_str());
+    service.release();
+    if (move.finalStatus == 0xFFFF) return fail(peerName(options.peer), "the move ended without a final response");
+    return succeeded && move.failed == 0 ? 0 : 1;
+}
