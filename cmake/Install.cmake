@@ -1,5 +1,6 @@
 # Installs the toolkit as a package: headers under include/DicomToolkit/, the
-# static library and the plug-ins under lib/, a CMake package giving
+# static library and the plug-ins under lib/, the data dictionary under
+# share/DicomToolkit/, a CMake package giving
 # DicomToolkit::DicomToolkit, and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
@@ -11,6 +12,7 @@ install(TARGETS DicomToolkit EXPORT DicomToolkitTargets
 install(TARGETS lumenar lumenar_interactive tonewell
   LIBRARY DESTINATION lib
   RUNTIME DESTINATION lib)
+install(FILES ${PROJECT_SOURCE_DIR}/dictionary/dicom.dic DESTINATION ${DICOMTOOLKIT_DICTIONARY_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/toolkit/
   DESTINATION include/DicomToolkit
   FILES_MATCHING PATTERN "*.h"

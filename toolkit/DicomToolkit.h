@@ -15,9 +15,13 @@
 
 #include "encoding/ByteOrder.h"
 #include "encoding/TransferSyntax.h"
+#include "encoding/SortedKeyTable.h"
+#include "encoding/DataDictionary.h"
 
 #include "network/PdvBuffer.h"
 #include "network/PDataPdu.h"
 #include "network/AssociationService.h"
+
+#include "dimse/ConfiguredAssociationService.h"
 
 #endif

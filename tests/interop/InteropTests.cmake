@@ -34,3 +34,18 @@ endforeach()
 add_executable(association_interop_tests interop/AssociationInteropTest.cpp)
 target_link_libraries(association_interop_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
 gtest_discover_tests(association_interop_tests PROPERTIES LABELS interop TIMEOUT 120 DISCOVERY_TIMEOUT 60)
+
+# The configured association service as acceptor for DCMTK's echoscu and
+# storescu (child processes on 127.0.0.1; skipped when DCMTK is missing).
+add_executable(configured_service_interop_tests interop/ConfiguredServiceInteropTest.cpp)
+target_link_libraries(configured_service_interop_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
+target_compile_definitions(configured_service_interop_tests PRIVATE
+  DICOMTOOLKIT_DICTIONARY="${PROJECT_SOURCE_DIR}/dictionary/dicom.dic")
+gtest_discover_tests(configured_service_interop_tests PROPERTIES LABELS interop TIMEOUT 120 DISCOVERY_TIMEOUT 60)
+
+# dicomtk copy --explicit on pydicom's implicit VR samples, read back by
+# dcmdump and pydicom with the dictionary's VRs.
+add_test(NAME Interop.ExplicitCopy
+  COMMAND ${interop_python} ${CMAKE_CURRENT_SOURCE_DIR}/interop/explicit_copy.py
+    $<TARGET_FILE:dicomtk> ${PROJECT_SOURCE_DIR}/dictionary/dicom.dic)
+set_tests_properties(Interop.ExplicitCopy PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)

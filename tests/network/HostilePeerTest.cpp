@@ -59,9 +59,10 @@ Bytes requestClaiming(uint32_t length) {
     return request;
 }
 
-// Hands the listening socket of a fresh listener to the caller.
-SocketHandle listeningOn(uint16_t port) {
-    SocketStream listener;
+// Takes the listening socket out of a listener, which the caller keeps while
+// the socket is in use: on Windows the last SocketStream to go stops the
+// socket library, and that closes every socket still open.
+SocketHandle listeningOn(SocketStream& listener, uint16_t port) {
     if (!listener.listenOn(portText(port).c_str())) return 0;
     const SocketHandle listening = listener.listenSocket;
     listener.listenSocket = 0;
@@ -99,7 +100,8 @@ TEST(HostilePeer, EveryBrokenRequestEndsOnlyItsOwnConnection) {
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
         const uint16_t port = platform::freeLocalPort();
-        const SocketHandle listening = listeningOn(port);
+        SocketStream listener;
+        const SocketHandle listening = listeningOn(listener, port);
         ASSERT_NE(listening, 0);
         AssociationService service;
         ScriptedPeer hostile(ScriptedPeer::Role::connect, port, row.script, 1);

@@ -108,8 +108,9 @@ TEST(Dicomtk, DumpListsElementsInTagOrderWithValues) {
     writeImage(directory.file("image.dcm"), 48);
     const ToolRun run = dicomtk(directory, {"dump", "image.dcm"});
     ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* line : {"(0002,0010) UI 18 \"1.2.840.10008.1.2\"\n", "(0010,0010) -- 8 \"DOE^JANE\"\n",
-                             "(0028,0010) -- 2", "(7FE0,0010) -- 48 48 bytes\n", "(0008,0000) UL 4 "}) {
+    for (const char* line : {"(0002,0010) UI 18 \"1.2.840.10008.1.2\" # Transfer Syntax UID\n",
+                             "(0010,0010) PN 8 \"DOE^JANE\" # Patient's Name\n", "(0028,0010) US 2 4 # Rows\n",
+                             "(7FE0,0010) OW 48 48 bytes # Pixel Data\n", "(0008,0000) UL 4 "}) {
         EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
     }
     EXPECT_LT(run.out.find("(0008,0016)"), run.out.find("(0010,0010)"));
@@ -119,8 +120,9 @@ TEST(Dicomtk, DumpListsElementsInTagOrderWithValues) {
     writeImage(directory.file("big.dcm"), 48, true, Endian::big);
     const ToolRun big = dicomtk(directory, {"dump", "big.dcm"});
     ASSERT_EQ(big.status, 0) << big.err;
-    for (const char* line : {"(0002,0010) UI 20 \"1.2.840.10008.1.2.2\"\n", "(0028,0010) US 2 4\n",
-                             "(0028,0011) US 2 6\n", "(7FE0,0010) OW 48 48 bytes\n"}) {
+    for (const char* line : {"(0002,0010) UI 20 \"1.2.840.10008.1.2.2\" # Transfer Syntax UID\n",
+                             "(0028,0010) US 2 4 # Rows\n", "(0028,0011) US 2 6 # Columns\n",
+                             "(7FE0,0010) OW 48 48 bytes # Pixel Data\n"}) {
         EXPECT_NE(big.out.find(line), std::string::npos) << line << "\n" << big.out;
     }
 }

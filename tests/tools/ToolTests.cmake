@@ -5,6 +5,13 @@ target_compile_definitions(dicomtk_tests PRIVATE DICOMTK_PATH="$<TARGET_FILE:dic
 add_dependencies(dicomtk_tests dicomtk)
 gtest_discover_tests(dicomtk_tests PROPERTIES LABELS tools TIMEOUT ${test_timeout} DISCOVERY_TIMEOUT 60)
 
+# dicomtk with the data dictionary: dump's names and numbers, copy --explicit.
+add_executable(dicomtk_dictionary_tests tools/DicomtkDictionaryTest.cpp)
+target_link_libraries(dicomtk_dictionary_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
+target_compile_definitions(dicomtk_dictionary_tests PRIVATE DICOMTK_PATH="$<TARGET_FILE:dicomtk>")
+add_dependencies(dicomtk_dictionary_tests dicomtk)
+gtest_discover_tests(dicomtk_dictionary_tests PROPERTIES LABELS tools TIMEOUT ${test_timeout} DISCOVERY_TIMEOUT 60)
+
 # The query index of dicomtk serve, where the build has SQLite.
 if(TARGET dicomtk_index)
   find_package(Threads REQUIRED)

@@ -1,6 +1,7 @@
 #include "CommandMessages.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "../encoding/ByteOrder.h"
@@ -41,6 +42,18 @@ int copyWhenPresent(DataSet& target, DataSet& source, uint16_t element) {
     if (found == nullptr) return 1;
     if (found->length != 0 && found->value == nullptr) return 1;
     return addBytes(target, element, found->value, found->length);
+}
+
+// How many of the given group 0000 elements set holds, counted before a
+// response builder drains it: fewer moved into the response means one was
+// lost on the way (the response could not take it, or draining ran out of
+// memory), and the response must not go out without it.
+int countPresent(DataSet& set, std::initializer_list<uint16_t> elements) {
+    int count = 0;
+    for (const uint16_t element : elements) {
+        if (set.find(0x0000, element) != nullptr) ++count;
+    }
+    return count;
 }
 
 uint16_t commandFieldOf(DataSet* command) { return command->findU16(0x0000, CommandField); }
@@ -123,14 +136,20 @@ int EchoResponse::sendResponse(AssociationService* association, DataSet* request
     if (association == nullptr || request == nullptr) return 0;
     UidValue uid;
     if (!sopClassUid(uid)) return 0;
+    const int present = countPresent(*request, {AffectedSopClassUid, MessageId, CommandDataSetType});
+    int moved = 0;
     CommandSet response;
     while (DataElement* element = request->nextElement()) {
-        if (element->group == 0x0000 && element->element == MessageId) element->element = MessageIdBeingRespondedTo;
+        // Decided before the Message ID is renamed: a (0000,0120) that came
+        // with the request must not stand beside the one answering it.
         const bool kept = element->group == 0x0000 && (element->element == AffectedSopClassUid ||
-                                                       element->element == MessageIdBeingRespondedTo ||
+                                                       element->element == MessageId ||
                                                        element->element == CommandDataSetType);
-        if (!kept || response.addElement(element) == 0) delete element;
+        if (kept && element->element == MessageId) element->element = MessageIdBeingRespondedTo;
+        if (kept && response.addElement(element) != 0) ++moved;
+        else delete element;
     }
+    if (moved < present) return 0;
     if (!addU16(response, CommandField, CEchoResponse) || !addU16(response, Status, status)) return 0;
     return association->sendCommand(response, uid);
 }
@@ -167,6 +186,8 @@ int StoreResponse::sendResponse(AssociationService* association, DataSet* reques
     if (!sopClassUid(uid) && !uidFromElement(uid, request->find(0x0000, AffectedSopClassUid))) return 0;
     const uint16_t priority = request->findU16(0x0000, Priority);
     const uint16_t messageId = request->findU16(0x0000, MessageId);
+    const int present = countPresent(*request, {AffectedSopClassUid, AffectedSopInstanceUid, Initiator, Receiver});
+    int moved = 0;
     CommandSet response;
     while (DataElement* element = request->nextElement()) {
         bool kept = false;
@@ -177,8 +198,10 @@ int StoreResponse::sendResponse(AssociationService* association, DataSet* reques
             kept = element->element == AffectedSopClassUid || element->element == AffectedSopInstanceUid ||
                    element->element == Initiator || element->element == Receiver;
         }
-        if (!kept || response.addElement(element) == 0) delete element;
+        if (kept && response.addElement(element) != 0) ++moved;
+        else delete element;
     }
+    if (moved < present) return 0;
     if (!addU16(response, CommandField, CStoreResponse) || !addU16(response, MessageId, messageId) ||
         !addU16(response, MessageIdBeingRespondedTo, messageId) || !addU16(response, Priority, priority) ||
         !addU16(response, CommandDataSetType, NoDataSet) || !addU16(response, Status, status)) {

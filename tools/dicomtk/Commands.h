@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "encoding/DataDictionary.h"
 #include "model/DataSet.h"
 #include "network/AssociationService.h"
 
@@ -13,18 +14,19 @@ using ToolService = AssociationService;
 
 // The subcommands of dicomtk. Each takes its arguments (without the
 // subcommand's name) and returns the process exit status.
-int runDump(const std::vector<std::string>& arguments);
-int runCopy(const std::vector<std::string>& arguments);
+int runDump(const std::vector<std::string>& arguments, const std::string& programPath);
+int runCopy(const std::vector<std::string>& arguments, const std::string& programPath);
 int runConvert(const std::vector<std::string>& arguments, const std::string& programPath);
 int runEcho(const std::vector<std::string>& arguments);
 int runStore(const std::vector<std::string>& arguments);
 int runServe(const std::vector<std::string>& arguments);
 
-int runFind(const std::vector<std::string>& arguments);
-int runMove(const std::vector<std::string>& arguments);
+int runFind(const std::vector<std::string>& arguments, const std::string& programPath);
+int runMove(const std::vector<std::string>& arguments, const std::string& programPath);
 
-// Prints the elements of set as dump does, draining it.
-void printDataSet(DataSet* set, bool bigEndian);
+// Prints the elements of set as dump does, draining it; with names and the
+// VRs of dictionary when given.
+void printDataSet(DataSet* set, bool bigEndian, const DataDictionary* dictionary = nullptr);
 
 // Prints "dicomtk: subject: problem" on standard error; returns 1.
 int fail(const std::string& subject, const std::string& problem);
@@ -34,6 +36,22 @@ int fail(const std::string& subject, const std::string& problem);
 // does not read, or cannot be decoded completely. What was decoded is still
 // returned through partial when the caller wants to show it.
 ObjectDataSet* loadDicom(AssociationService& service, const std::string& path, ObjectDataSet** partial = nullptr);
+
+// Loads the data dictionary into dictionary: the file named (by
+// --dictionary) when named is not empty, else the one the environment
+// variable DICOMTK_DICTIONARY names, else the standard dictionary
+// share/DicomToolkit/dicom.dic beside the program's folder, else the one
+// installed under the install prefix. Returns 1 loaded; 0 when no standard
+// dictionary was found; -1 when a named file cannot be loaded (a message
+// naming it has been printed).
+int loadDictionary(DataDictionary& dictionary, const std::string& named, const std::string& programPath);
+
+// Gives a set read in implicit VR its VRs from dictionary (UN where it
+// knows none) and labels it explicit VR little endian, for a save in mode 3.
+// A set read in explicit VR little endian is left as it is. 1, or 0 with a
+// message naming path (another transfer syntax, or memory ran out).
+int prepareExplicitLittleEndian(AssociationService& service, ObjectDataSet* set, const DataDictionary& dictionary,
+                                const std::string& path);
 
 // The Transfer Syntax UID (0002,0010) of the set, without padding, or "".
 std::string transferSyntaxOf(DataSet* set);

@@ -11,15 +11,20 @@
 namespace {
 
 const char* const dumpHelp =
-    "usage: dicomtk dump [--hex] FILE...\n"
+    "usage: dicomtk dump [--hex] [--dictionary FILE] FILE...\n"
     "\n"
     "Prints every element of each DICOM file in tag order, one line each:\n"
-    "  (gggg,eeee) VR length value\n"
-    "VR is '--' where the file does not carry it (implicit VR). The value is\n"
-    "shown as text for text values, as numbers for US, SS, UL, SL, FL and FD,\n"
-    "and as a byte count otherwise. Sequence items are indented under their\n"
-    "element. Group length elements (gggg,0000) are the ones the toolkit\n"
-    "computes. With --hex every value is printed in full as hexadecimal.\n";
+    "  (gggg,eeee) VR length value # name\n"
+    "VR and name come from the data dictionary where the file does not carry\n"
+    "the VR (implicit VR); VR is '--' and the name is left out for elements the\n"
+    "dictionary does not know, such as private ones. The value is shown as\n"
+    "text for text values, as numbers for US, SS, UL, SL, FL, FD and AT\n"
+    "(several separated by backslashes), and as a byte count otherwise.\n"
+    "Sequence items are indented under their element. Group length elements\n"
+    "(gggg,0000) are the ones the toolkit computes. With --hex every value is\n"
+    "printed in full as hexadecimal, and names are left out.\n"
+    "The standard dictionary is found without an option; --dictionary FILE or\n"
+    "the environment variable DICOMTK_DICTIONARY names another one.\n";
 
 bool isTextVr(uint16_t vr) {
     static const char* const textVrs[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT",
@@ -50,10 +55,12 @@ std::string textPreview(const DataElement* element) {
     return "\"" + text + "\"";
 }
 
-std::string numberPreview(const DataElement* element, bool bigEndian) {
-    const char first = static_cast<char>(element->vr >> 8), second = static_cast<char>(element->vr);
+std::string numberPreview(const DataElement* element, uint16_t vrShown, bool bigEndian) {
+    const char first = static_cast<char>(vrShown >> 8), second = static_cast<char>(vrShown);
     const std::string vr{first, second};
     const uint32_t size = (vr == "US" || vr == "SS") ? 2 : (vr == "FD") ? 8 : 4;
+    // A value that is no whole number of numbers is shown as what it is.
+    if (element->length % size != 0) return std::to_string(element->length) + " bytes";
     std::string text;
     const uint32_t count = element->length / size;
     for (uint32_t index = 0; index < count && index < 8; ++index) {
@@ -70,6 +77,13 @@ std::string numberPreview(const DataElement* element, bool bigEndian) {
             double value;
             std::memcpy(&value, bytes, 8);
             std::snprintf(number, sizeof number, "%g", value);
+        } else if (vr == "AT") {
+            // A tag: group, then element, each 16 bits in the value's byte
+            // order. The big-endian reversal above swapped the two halves too.
+            const int groupAt = bigEndian ? 2 : 0, elementAt = bigEndian ? 0 : 2;
+            std::snprintf(number, sizeof number, "(%04X,%04X)",
+                          static_cast<unsigned>(bytes[groupAt] | bytes[groupAt + 1] << 8),
+                          static_cast<unsigned>(bytes[elementAt] | bytes[elementAt + 1] << 8));
         } else if (vr == "FL") {
             float value;
             std::memcpy(&value, bytes, 4);
@@ -92,10 +106,10 @@ std::string numberPreview(const DataElement* element, bool bigEndian) {
 
 bool isNumberVr(uint16_t vr) {
     return vr == vrCode('U', 'S') || vr == vrCode('S', 'S') || vr == vrCode('U', 'L') || vr == vrCode('S', 'L') ||
-           vr == vrCode('F', 'L') || vr == vrCode('F', 'D');
+           vr == vrCode('F', 'L') || vr == vrCode('F', 'D') || vr == vrCode('A', 'T');
 }
 
-std::string preview(const DataElement* element, bool bigEndian, bool hex) {
+std::string preview(const DataElement* element, uint16_t vr, bool bigEndian, bool hex) {
     if (element->value == nullptr || element->length == 0) return "";
     if (hex) {
         std::string text;
@@ -108,33 +122,40 @@ std::string preview(const DataElement* element, bool bigEndian, bool hex) {
         return text;
     }
     // Group length elements are made by the toolkit in host byte order.
-    if (element->element == 0 && element->length == 4) return numberPreview(element, false);
-    if (isTextVr(element->vr) || (element->vr == 0 && isPrintable(element))) return textPreview(element);
-    if (isNumberVr(element->vr)) return numberPreview(element, bigEndian && element->group != 0x0002);
+    if (element->element == 0 && element->length == 4) return numberPreview(element, vrCode('U', 'L'), false);
+    if (isTextVr(vr) || (vr == 0 && isPrintable(element))) return textPreview(element);
+    if (isNumberVr(vr)) return numberPreview(element, vr, bigEndian && element->group != 0x0002);
     return std::to_string(element->length) + " bytes";
 }
 
-void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex) {
+void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, const DataDictionary& dictionary) {
     while (DataElement* element = set->nextElement()) {
         char header[48];
         char vr[3] = {'-', '-', 0};
-        if (element->vr != 0) {
+        // The file's VR where it has one, else the dictionary's.
+        const uint16_t vrShown = element->vr != 0 ? element->vr : dictionary.lookup(element->group, element->element);
+        if (vrShown != 0) {
             // Letters as the file had them; anything unprintable shows as '?'.
             for (int index = 0; index < 2; ++index) {
-                const char letter = static_cast<char>(element->vr >> (index == 0 ? 8 : 0));
+                const char letter = static_cast<char>(vrShown >> (index == 0 ? 8 : 0));
                 vr[index] = (letter >= 0x21 && letter <= 0x7E) ? letter : '?';
             }
         }
         std::snprintf(header, sizeof header, "(%04X,%04X) %s %u", element->group, element->element, vr,
                       element->length);
         std::cout << std::string(static_cast<size_t>(depth) * 2, ' ') << header;
-        const std::string value = preview(element, bigEndian, hex);
+        const std::string value = preview(element, vrShown, bigEndian, hex);
         if (!value.empty()) std::cout << " " << value;
+        if (!hex) {
+            const char* name = dictionary.nameOf(element->group, element->element);
+            if (name == nullptr && element->element == 0x0000) name = "Group Length";
+            if (name != nullptr) std::cout << " # " << name;
+        }
         std::cout << "\n";
         if (element->items != nullptr) {
             for (uint32_t index = 0; index < element->items->count(); ++index) {
                 std::cout << std::string(static_cast<size_t>(depth) * 2 + 2, ' ') << "item " << index + 1 << "\n";
-                dumpSet(element->items->at(index)->element, depth + 2, bigEndian, hex);
+                dumpSet(element->items->at(index)->element, depth + 2, bigEndian, hex, dictionary);
             }
         }
         delete element;
@@ -143,17 +164,24 @@ void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex) {
 
 }  // namespace
 
-void printDataSet(DataSet* set, bool bigEndian) { dumpSet(set, 0, bigEndian, false); }
+void printDataSet(DataSet* set, bool bigEndian, const DataDictionary* dictionary) {
+    static const DataDictionary noDictionary(1, nullptr);
+    dumpSet(set, 0, bigEndian, false, dictionary != nullptr ? *dictionary : noDictionary);
+}
 
-int runDump(const std::vector<std::string>& arguments) {
+int runDump(const std::vector<std::string>& arguments, const std::string& programPath) {
     bool hex = false;
+    std::string dictionaryPath;
     std::vector<std::string> files;
-    for (const std::string& argument : arguments) {
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
         if (argument == "--help" || argument == "-h") {
             std::cout << dumpHelp;
             return 0;
         }
-        if (argument == "--hex") {
+        if (argument == "--dictionary" && index + 1 < arguments.size()) {
+            dictionaryPath = arguments[++index];
+        } else if (argument == "--hex") {
             hex = true;
         } else if (!argument.empty() && argument[0] == '-') {
             std::cerr << dumpHelp;
@@ -166,6 +194,8 @@ int runDump(const std::vector<std::string>& arguments) {
         std::cerr << dumpHelp;
         return 2;
     }
+    DataDictionary dictionary(1, nullptr);
+    if (loadDictionary(dictionary, dictionaryPath, programPath) < 0) return 1;
     int status = 0;
     AssociationService service;
     for (const std::string& path : files) {
@@ -178,7 +208,7 @@ int runDump(const std::vector<std::string>& arguments) {
         }
         if (set == nullptr) continue;
         const bool bigEndian = holdsBigEndianValues(set);
-        dumpSet(set, 0, bigEndian, hex);
+        dumpSet(set, 0, bigEndian, hex, dictionary);
         delete set;
     }
     std::cout.flush();

@@ -1,11 +1,34 @@
+#include <cstdlib>
 #include <iostream>
 
 #include "Commands.h"
 #include "encoding/TransferSyntax.h"
+#include "platform/ExecutablePath.h"
 
 int fail(const std::string& subject, const std::string& problem) {
     std::cerr << "dicomtk: " << subject << ": " << problem << "\n";
     return 1;
+}
+
+int loadDictionary(DataDictionary& dictionary, const std::string& named, const std::string& programPath) {
+    std::string requested = named;
+    if (requested.empty()) {
+        const char* fromEnvironment = std::getenv("DICOMTK_DICTIONARY");
+        if (fromEnvironment != nullptr) requested = fromEnvironment;
+    }
+    if (!requested.empty()) {
+        if (dictionary.load(requested.c_str()) == 1) return 1;
+        fail(requested, "cannot load the data dictionary");
+        return -1;
+    }
+    // The program's folder: from the system, else from how it was called.
+    char executable[4096];
+    std::string program = platform::executablePath(executable, sizeof executable) ? executable : programPath;
+    const size_t slash = program.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? std::string(".") : program.substr(0, slash);
+    const std::string beside = folder + "/../" DICOMTK_DICTIONARY_DIR "/dicom.dic";
+    if (dictionary.load(beside.c_str()) == 1) return 1;
+    return dictionary.load(DICOMTK_INSTALLED_DICTIONARY) == 1 ? 1 : 0;
 }
 
 

@@ -1,7 +1,6 @@
 // dicomtk find and move: C-FIND and C-MOVE as a user, with the Patient Root
 // or Study Root information model.
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +21,8 @@ const char* const findHelp =
     "\n"
     "Asks the peer with C-FIND, in the Patient Root (-P, the default) or Study\n"
     "Root (-S) model, at the Query/Retrieve Level -L (PATIENT with -P, STUDY\n"
-    "with -S unless given). Each -k adds a key, a tag written gggg,eeee: with\n"
+    "with -S unless given). Each -k adds a key, a tag written gggg,eeee or a\n"
+    "keyword of the data dictionary such as PatientName: with\n"
     "=VALUE it must match (wildcards * and ?, ranges such as 20240101-20241231,\n"
     "UID lists separated by backslashes), without it the attribute is asked\n"
     "for. Prints every match as dump lines, then the number of matches. Exit\n"
@@ -43,6 +43,7 @@ struct Key {
     uint16_t group;
     uint16_t element;
     std::string value;
+    uint16_t vr = 0;
 };
 
 // Attributes whose values are UIDs, padded with a zero byte rather than a space.
@@ -51,23 +52,16 @@ bool isUidKey(uint16_t group, uint16_t element) {
            (group == 0x0020 && (element == 0x000D || element == 0x000E || element == 0x0052));
 }
 
-// "gggg,eeee" or "gggg,eeee=VALUE"; "" or the problem.
-std::string parseKey(const std::string& text, Key& key) {
+// "TAG" or "TAG=VALUE", TAG a tag gggg,eeee or a keyword of the
+// dictionary; "" or the problem.
+std::string parseKey(const std::string& text, const DataDictionary& dictionary, Key& key) {
     const size_t equals = text.find('=');
     const std::string tag = text.substr(0, equals);
     key.value = equals == std::string::npos ? "" : text.substr(equals + 1);
-    auto hex = [](const std::string& part, uint16_t& out) {
-        if (part.size() != 4) return false;
-        for (char digit : part) {
-            if (!std::isxdigit(static_cast<unsigned char>(digit))) return false;
-        }
-        out = static_cast<uint16_t>(std::strtoul(part.c_str(), nullptr, 16));
-        return true;
-    };
-    const size_t comma = tag.find(',');
-    if (comma == std::string::npos || !hex(tag.substr(0, comma), key.group) || !hex(tag.substr(comma + 1), key.element)) {
-        return "key '" + text + "' is not gggg,eeee[=VALUE]";
+    if (!dictionary.tagFromText(tag.c_str(), key.group, key.element)) {
+        return "key '" + text + "' is not gggg,eeee[=VALUE] or KEYWORD[=VALUE]";
     }
+    key.vr = dictionary.lookup(key.group, key.element);
     if (key.group == 0x0000 || key.group == 0x0002 || key.element == 0x0000) {
         return "key '" + text + "' names no attribute of an identifier";
     }
@@ -77,9 +71,11 @@ std::string parseKey(const std::string& text, Key& key) {
 
 void addKey(DataSet& identifier, const Key& key) {
     std::string value = key.value;
-    if (value.size() % 2 != 0) value.push_back(isUidKey(key.group, key.element) ? '\0' : ' ');
+    const bool uid = key.vr == vrCode('U', 'I') || (key.vr == 0 && isUidKey(key.group, key.element));
+    if (value.size() % 2 != 0) value.push_back(uid ? '\0' : ' ');
     auto* element = new DataElement(key.group, key.element, static_cast<uint32_t>(value.size()), 1);
     if (!value.empty() && element->value != nullptr) std::memcpy(element->value, value.data(), value.size());
+    element->vr = key.vr;
     if (identifier.find(key.group, key.element) != nullptr || !identifier.addElement(element)) delete element;
 }
 
@@ -92,7 +88,8 @@ struct QueryOptions {
 };
 
 // Parses the options of find (withDestination false) or move.
-std::string parseQuery(const std::vector<std::string>& arguments, bool withDestination, QueryOptions& options) {
+std::string parseQuery(const std::vector<std::string>& arguments, bool withDestination, const DataDictionary& dictionary,
+                       QueryOptions& options) {
     std::vector<std::string> rest;
     bool patient = false, study = false;
     for (size_t index = 0; index < arguments.size(); ++index) {
@@ -110,7 +107,7 @@ std::string parseQuery(const std::vector<std::string>& arguments, bool withDesti
                 options.destination = value;
             } else {
                 Key key;
-                const std::string problem = parseKey(value, key);
+                const std::string problem = parseKey(value, dictionary, key);
                 if (!problem.empty()) return problem;
                 options.keys.push_back(key);
             }
@@ -142,7 +139,7 @@ std::string parseQuery(const std::vector<std::string>& arguments, bool withDesti
 
 std::unique_ptr<ObjectDataSet> identifierOf(const QueryOptions& options) {
     std::unique_ptr<ObjectDataSet> identifier(new ObjectDataSet);
-    addKey(*identifier, {0x0008, 0x0052, options.level});
+    addKey(*identifier, {0x0008, 0x0052, options.level, vrCode('C', 'S')});
     for (const Key& key : options.keys) addKey(*identifier, key);
     return identifier;
 }
@@ -156,19 +153,20 @@ std::string hex16(uint16_t value) {
 // The C-FIND user that prints what comes back.
 class PrintingFind : public FindSopClass {
 public:
-    explicit PrintingFind(const char* uid) : uid_(uid) {}
+    PrintingFind(const char* uid, const DataDictionary& dictionary) : uid_(uid), dictionary_(dictionary) {}
     int sopClassUid(UidValue& out) override { return out.assign(uid_); }
     void onFindResponse(DataSet* response, DataSet* identifier) override {
         if (response == nullptr || identifier == nullptr) return;
         ++matches;
         std::printf("# match %ld\n", matches);
         std::fflush(stdout);
-        printDataSet(identifier, false);
+        printDataSet(identifier, false, &dictionary_);
     }
     long matches = 0;
 
 private:
     const char* uid_;
+    const DataDictionary& dictionary_;
 };
 
 class PrintingMove : public MoveSopClass {
@@ -197,15 +195,17 @@ private:
 
 }  // namespace
 
-int runFind(const std::vector<std::string>& arguments) {
+int runFind(const std::vector<std::string>& arguments, const std::string& programPath) {
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
             std::cout << findHelp;
             return 0;
         }
     }
+    DataDictionary dictionary(1, nullptr);
+    loadDictionary(dictionary, "", programPath);  // without it, keys are tags only
     QueryOptions options;
-    const std::string problem = parseQuery(arguments, false, options);
+    const std::string problem = parseQuery(arguments, false, dictionary, options);
     if (!problem.empty()) {
         std::cerr << findHelp;
         return fail("find", problem);
@@ -218,7 +218,7 @@ int runFind(const std::vector<std::string>& arguments) {
     if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
         return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
     }
-    PrintingFind find(uid);
+    PrintingFind find(uid, dictionary);
     std::unique_ptr<ObjectDataSet> identifier = identifierOf(options);
     const int ended = find.find(&service, identifier.get());
     service.release();
@@ -227,15 +227,17 @@ int runFind(const std::vector<std::string>& arguments) {
     return find.finalStatus == StatusSuccess ? 0 : 1;
 }
 
-int runMove(const std::vector<std::string>& arguments) {
+int runMove(const std::vector<std::string>& arguments, const std::string& programPath) {
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
             std::cout << moveHelp;
             return 0;
         }
     }
+    DataDictionary dictionary(1, nullptr);
+    loadDictionary(dictionary, "", programPath);
     QueryOptions options;
-    const std::string problem = parseQuery(arguments, true, options);
+    const std::string problem = parseQuery(arguments, true, dictionary, options);
     if (!problem.empty()) {
         std::cerr << moveHelp;
         return fail("move", problem);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <list>
@@ -23,7 +24,9 @@
 #include "Commands.h"
 #include "FolderStore.h"
 #include "QueryProviders.h"
+#include "dimse/ConfiguredAssociationService.h"
 #include "dimse/VerificationSopClass.h"
+#include "encoding/TransferSyntax.h"
 #include "platform/Sockets.h"
 
 namespace {
@@ -31,6 +34,7 @@ namespace {
 const char* const serveHelp =
     "usage: dicomtk serve [--port P] [--aet AET] [--store-dir DIR] [--request-timeout S]\n"
     "                     [--max-associations N] [--no-fsync] [--destinations FILE] [--reindex]\n"
+    "                     [--config FILE]\n"
     "\n"
     "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
@@ -47,7 +51,12 @@ const char* const serveHelp =
     "STUDY, SERIES, IMAGE) over what it holds, from an index in DIR that is\n"
     "kept up to date as objects arrive and rebuilt from the files when it is\n"
     "missing or with --reindex. C-MOVE sends to the destinations of FILE, a\n"
-    "text of 'AET HOST PORT' lines ('#' starts a comment).\n";
+    "text of 'AET HOST PORT' lines ('#' starts a comment).\n"
+    "\n"
+    "--config FILE takes the acceptance policy from a configuration file: the\n"
+    "calling and called AE titles, application contexts, abstract syntaxes and\n"
+    "transfer syntaxes it lists (a list left out accepts everything; a transfer\n"
+    "syntax is accepted only when dicomtk can also read it).\n";
 
 std::atomic<bool> stopRequested{false};
 
@@ -84,6 +93,27 @@ struct Settings {
     bool sync = true;
     bool reindex = false;
     std::string destinationsFile;
+    std::string configFile;
+};
+
+// The service of one association under the policy of a configuration file,
+// loaded once and only read, by every association at once.
+class ConfiguredService : public ToolService {
+public:
+    explicit ConfiguredService(ConfiguredAssociationService& policy) : policy_(policy) {}
+    int acceptTransferSyntax(const TransferSyntaxItem& proposed) override {
+        return policy_.acceptTransferSyntax(proposed) && findTransferSyntax(proposed.value.text()) != 0 &&
+               proposed.value.size() == std::strlen(proposed.value.text());
+    }
+    int acceptCallingAeTitle(const char* title) override { return policy_.acceptCallingAeTitle(title); }
+    int acceptCalledAeTitle(const char* title) override { return policy_.acceptCalledAeTitle(title); }
+    int acceptApplicationContext(const ApplicationContextItem& item) override {
+        return policy_.acceptApplicationContext(item);
+    }
+    int acceptAbstractSyntax(const AbstractSyntaxItem& item) override { return policy_.acceptAbstractSyntax(item); }
+
+private:
+    ConfiguredAssociationService& policy_;
 };
 
 // What every association shares: the index of the store and the move
@@ -92,6 +122,7 @@ struct SharedState {
     StoreIndex index;
     bool indexed = false;
     MoveDestinations destinations;
+    std::unique_ptr<ConfiguredAssociationService> policy;
 };
 
 // The associations being served, so that a stop can wake them.
@@ -133,7 +164,8 @@ private:
 // One association, from the accepted connection to its end.
 void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
               ActiveConnections& active) {
-    AssociationService service;
+    std::unique_ptr<ToolService> made(shared.policy ? new ConfiguredService(*shared.policy) : new ToolService);
+    ToolService& service = *made;
     service.requestTimeoutSeconds = settings.requestTimeout;
     active.add(&service);
     const std::string peer = addressText(peerAddress);
@@ -279,6 +311,8 @@ int runServe(const std::vector<std::string>& arguments) {
             }
         } else if (argument == "--no-fsync") {
             settings.sync = false;
+        } else if (argument == "--config") {
+            if (!value(settings.configFile) || settings.configFile.empty()) return fail("serve", "--config needs a file");
         } else if (argument == "--reindex") {
             settings.reindex = true;
         } else if (argument == "--destinations") {
@@ -298,6 +332,13 @@ int runServe(const std::vector<std::string>& arguments) {
     SharedState shared;
     if (!settings.destinationsFile.empty() && !shared.destinations.load(settings.destinationsFile)) {
         return fail(settings.destinationsFile, shared.destinations.problem);
+    }
+    if (!settings.configFile.empty()) {
+        shared.policy.reset(new ConfiguredAssociationService(nullptr));
+        // A file that cannot be read would accept everything: a typo must stop the server.
+        if (!shared.policy->loadConfiguration(settings.configFile.c_str())) {
+            return fail(settings.configFile, "cannot read the configuration");
+        }
     }
     shared.indexed = shared.index.open(settings.folder, settings.reindex) == 1;
     if (!shared.indexed) say("dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");

@@ -1,6 +1,7 @@
 // dicomtk: the toolkit's command line.
 //   dicomtk dump FILE...
 //   dicomtk copy --mode 1|2|3 IN OUT
+//   dicomtk copy --explicit [--dictionary FILE] IN OUT
 //   dicomtk convert --plugin NAME|PATH IN OUT.bmp
 //   dicomtk echo [-aet AET] [-aec AET] [--repeat N] HOST PORT
 //   dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...
@@ -24,6 +25,7 @@ const char* const mainHelp =
     "commands:\n"
     "  dump FILE...                       print the elements of DICOM files\n"
     "  copy --mode 1|2|3 IN OUT           load a DICOM file and save it in a file mode\n"
+    "  copy --explicit IN OUT             save a file read in implicit VR as explicit VR\n"
     "  convert --plugin NAME|PATH IN OUT  convert a DICOM image with a viewer plug-in to BMP\n"
     "  echo [-aet AET] [-aec AET] [--repeat N] HOST PORT\n"
     "                                     verify that a DICOM peer answers (C-ECHO)\n"
@@ -38,6 +40,7 @@ const char* const mainHelp =
 
 const char* const copyHelp =
     "usage: dicomtk copy --mode 1|2|3 IN OUT\n"
+    "       dicomtk copy --explicit [--dictionary FILE] IN OUT\n"
     "\n"
     "Loads the DICOM file IN and saves its data set as OUT:\n"
     "  1  the data set alone, implicit VR little endian, no preamble\n"
@@ -46,12 +49,18 @@ const char* const copyHelp =
     "     data set in the transfer syntax that (0002,0010) names\n"
     "The meta information group is added when the data set has none. A file at\n"
     "OUT is replaced only once the copy is complete; a failed copy leaves it as\n"
-    "it was.\n";
+    "it was.\n"
+    "--explicit saves as mode 3 in explicit VR little endian: a file read in\n"
+    "implicit VR gets the VRs of the data dictionary (UN for elements it does\n"
+    "not know, such as private ones). The standard dictionary is found without\n"
+    "an option; --dictionary FILE or DICOMTK_DICTIONARY names another one.\n";
 
 }  // namespace
 
-int runCopy(const std::vector<std::string>& arguments) {
+int runCopy(const std::vector<std::string>& arguments, const std::string& programPath) {
     int mode = 0;
+    bool explicitVr = false;
+    std::string dictionaryPath;
     std::vector<std::string> paths;
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
@@ -62,6 +71,10 @@ int runCopy(const std::vector<std::string>& arguments) {
         if (argument == "--mode" && index + 1 < arguments.size()) {
             const std::string& value = arguments[++index];
             mode = (value == "1" || value == "2" || value == "3") ? value[0] - '0' : -1;
+        } else if (argument == "--explicit") {
+            explicitVr = true;
+        } else if (argument == "--dictionary" && index + 1 < arguments.size()) {
+            dictionaryPath = arguments[++index];
         } else if (!argument.empty() && argument[0] == '-') {
             std::cerr << copyHelp;
             return fail("copy", "unknown option " + argument);
@@ -69,6 +82,8 @@ int runCopy(const std::vector<std::string>& arguments) {
             paths.push_back(argument);
         }
     }
+    if (explicitVr && (mode == 0 || mode == 3)) mode = FileWithHeaderExplicit;
+    else if (explicitVr) mode = -1;
     if (mode <= 0 || paths.size() != 2) {
         std::cerr << copyHelp;
         return 2;
@@ -76,6 +91,12 @@ int runCopy(const std::vector<std::string>& arguments) {
     AssociationService service;
     std::unique_ptr<ObjectDataSet> set(loadDicom(service, paths[0]));
     if (!set) return 1;
+    if (explicitVr) {
+        DataDictionary dictionary(0, nullptr);
+        const int found = loadDictionary(dictionary, dictionaryPath, programPath);
+        if (found == 0) return fail("copy", "no data dictionary found (name one with --dictionary)");
+        if (found < 0 || prepareExplicitLittleEndian(service, set.get(), dictionary, paths[0]) == 0) return 1;
+    }
     OutputFile output(paths[1]);
     if (service.saveFile(output.path().c_str(), mode, set.get()) == 0 || output.commit() == 0) {
         return fail(paths[1], "cannot write");
@@ -91,14 +112,14 @@ int main(int argc, char** argv) {
     }
     const std::string command = arguments[0];
     arguments.erase(arguments.begin());
-    if (command == "dump") return runDump(arguments);
-    if (command == "copy") return runCopy(arguments);
+    if (command == "dump") return runDump(arguments, argv[0]);
+    if (command == "copy") return runCopy(arguments, argv[0]);
     if (command == "convert") return runConvert(arguments, argv[0]);
     if (command == "echo") return runEcho(arguments);
     if (command == "store") return runStore(arguments);
     if (command == "serve") return runServe(arguments);
-    if (command == "find") return runFind(arguments);
-    if (command == "move") return runMove(arguments);
+    if (command == "find") return runFind(arguments, argv[0]);
+    if (command == "move") return runMove(arguments, argv[0]);
     std::cerr << mainHelp;
     return fail(command, "unknown command");
 }
