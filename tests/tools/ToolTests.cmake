@@ -19,3 +19,11 @@ target_link_libraries(dicomtk_network_tests PRIVATE DicomToolkit GTest::gtest GT
 target_compile_definitions(dicomtk_network_tests PRIVATE DICOMTK_PATH="$<TARGET_FILE:dicomtk>")
 add_dependencies(dicomtk_network_tests dicomtk)
 gtest_discover_tests(dicomtk_network_tests PROPERTIES LABELS tools TIMEOUT ${test_timeout} DISCOVERY_TIMEOUT 60)
+
+# The query index of dicomtk serve, where the build has SQLite.
+if(TARGET dicomtk_index)
+  find_package(Threads REQUIRED)
+  add_executable(store_index_tests tools/StoreIndexTest.cpp)
+  target_link_libraries(store_index_tests PRIVATE dicomtk_index DicomToolkit GTest::gtest GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(store_index_tests PROPERTIES LABELS tools TIMEOUT ${test_timeout} DISCOVERY_TIMEOUT 60)
+endif()

@@ -40,14 +40,15 @@ int labelTransferSyntax(DataSet* set, const UidValue& uid) {
 
 }  // namespace
 
-// The attributes the index keeps are in groups 0008, 0010 and 0020; a copy
+// The attributes the index keeps are in groups 0008, 0010, 0018 and 0020; a copy
 // of those is all it needs of an object, whose data set saving drains.
 static DataSet* indexedAttributes(DataSet* dataSet) {
     auto* copy = new (std::nothrow) ObjectDataSet;
     if (copy == nullptr) return nullptr;
     for (uint32_t index = 0; index < dataSet->fillList.count(); ++index) {
         ElementGroup* group = dataSet->fillList.at(index)->element;
-        if (group->groupNumber != 0x0008 && group->groupNumber != 0x0010 && group->groupNumber != 0x0020) continue;
+        const uint16_t number = group->groupNumber;
+        if (number != 0x0008 && number != 0x0010 && number != 0x0018 && number != 0x0020) continue;
         for (uint32_t position = 0; position < group->count(); ++position) {
             const DataElement* source = group->at(position)->element;
             if (source->items != nullptr) continue;
@@ -131,7 +132,7 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
     // The object is stored either way; an entry the index missed comes back
     // when it is rebuilt (serve --reindex).
     if (index_ != nullptr && (!attributes || !index_->add(attributes.get(), name))) {
-        lastProblem = "stored, but not indexed: " + index_->problem;
+        lastProblem = "stored, but not indexed: " + StoreIndex::lastProblem();
     }
     return lastStatus = StatusSuccess;
 }

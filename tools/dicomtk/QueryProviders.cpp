@@ -45,7 +45,7 @@ int IndexedFind::sopClassUid(UidValue& out) { return out.assign(uid_); }
 
 int IndexedFind::findMatches(DataSet* identifier, IndexedList<DataSet*>& results) {
     if (index_.find(model_, identifier, results)) return 1;
-    lastProblem = index_.problem;
+    lastProblem = StoreIndex::lastProblem();
     return 0;
 }
 
@@ -60,7 +60,7 @@ int IndexedMove::findMatches(DataSet* identifier, IndexedList<DataSet*>& results
     sub_ = nullptr;
     std::vector<StoreIndex::Instance> found;
     if (!index_.findInstances(model_, identifier, found)) {
-        lastProblem = index_.problem;
+        lastProblem = StoreIndex::lastProblem();
         return 0;
     }
     for (const StoreIndex::Instance& instance : found) {

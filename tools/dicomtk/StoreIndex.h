@@ -34,12 +34,27 @@ public:
     // Opens (or creates) the index in folder. When the database is new, or
     // rebuild is set, it is (re)built by scanning the folder's *.dcm files.
     // 1, or 0 with problem set.
+    //
+    // The database is FOLDER/index.sqlite. An existing one is brought up to
+    // date with the folder: files it does not know are added, entries
+    // whose file is gone are removed (so a crash between storing a file and
+    // indexing it loses nothing); a damaged one, or one of another schema,
+    // is built anew. skipped then counts the .dcm files that could not be
+    // indexed (not decodable, or without the UIDs). Not to be called while
+    // other threads use the object.
     int open(const std::string& folder, bool rebuild);
 
     // Records one stored instance, from the data set as stored, under its
     // file name in the folder; replaces the entry of an earlier object with
     // the same SOP Instance UID. 1, or 0 with problem set.
+    // The set is read with DataSet::find, so it must still be filling (not
+    // drained by saveFile). In one transaction.
     int add(DataSet* dataSet, const std::string& fileName);
+
+    // The same for a file already in the folder (fileName is its name
+    // there), read from the file: for a caller whose data set was drained
+    // when the file was written. 1, or 0 with problem set.
+    int addFile(const std::string& fileName);
 
     // C-FIND: appends one newly allocated data set per matching entity at
     // the identifier's Query/Retrieve Level (0008,0052) to results (the
@@ -48,19 +63,27 @@ public:
     // Query/Retrieve Level and the unique keys of its level and the levels
     // above. Matching: single value, wildcards * and ?, universal (empty)
     // match, date/time ranges, backslash-separated UID lists; case-sensitive
-    // except person names. 1 when the query was carried out (also with no
+    // except person names (the rules in detail, and the attributes known, at
+    // the top of StoreIndex.cpp). 1 when the query was carried out (also with no
     // match); 0 for a level the model does not have or a broken identifier
     // (problem set).
     int find(Model model, DataSet* identifier, IndexedList<DataSet*>& results);
 
     // C-MOVE: every stored instance under the entities the identifier
-    // selects at its level, in a stable order. 1, or 0 as for find.
+    // selects at its level, in a stable order. 1, or 0 as for find; 0 also
+    // when the unique key of the level is absent or empty (or *), since such a
+    // retrieval would send the whole store.
     int findInstances(Model model, DataSet* identifier, std::vector<Instance>& instances);
 
     // Number of instances indexed.
     long count();
 
+    // Why the last call failed. With several threads, use lastProblem().
     std::string problem;
+    // The reason of the last failed call made by the calling thread.
+    static std::string lastProblem();
+    // Files the last open could not index.
+    long skipped = 0;
 
 private:
     struct Database;
