@@ -67,12 +67,16 @@ inline std::vector<std::string> lines(const std::string& text) {
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The names in a folder, sorted.
+// The store's query index (index.sqlite and the files SQLite keeps beside
+// it) is left out: it is no stored object.
 inline std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
     for (auto entry = std::filesystem::directory_iterator(folder, error);
          !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-        names.push_back(entry->path().filename().string());
+        const std::string name = entry->path().filename().string();
+        if (name.rfind("index.sqlite", 0) == 0) continue;
+        names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;
