@@ -661,6 +661,9 @@ def case_serve_bad_input(dicomtk):
                            server.output())
                 if server.process.poll() is not None:
                     break
+            unreadable = server.output().count("C-FIND request of no served model or with an unreadable identifier")
+            net.expect(unreadable == 3, f"dicomtk serve names the 3 unreadable C-FIND identifiers (got {unreadable})",
+                       failures, server.output())
             arrived = net.files_by_uid(received)
             net.expect(sorted(arrived) == sorted(select("IMAGE", study=S1)),
                        "only the C-MOVEs to STORESCP sent anything: the study's instances", failures, f"{sorted(arrived)}")
