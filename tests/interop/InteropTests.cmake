@@ -75,3 +75,26 @@ foreach(index RANGE 0 ${network_interop_last} 2)
   # A case takes a few seconds; network_interop.py gives each program 30 s.
   set_tests_properties(Interop.EchoStoreServe.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
 endforeach()
+
+# dicomtk serve, find and move with DCMTK's findscu, movescu, storescp and
+# dcmqrscp on 127.0.0.1, and a raw client sending dicomtk serve malformed
+# queries (query_interop.py; its cases are listed in its usage text).
+set(query_interop_script ${CMAKE_CURRENT_SOURCE_DIR}/interop/query_interop.py)
+set(query_interop_cases
+    ServeFindscu      serve-findscu     # findscu -P and -S at each level: exactly the expected matches
+    ServeMovescu      serve-movescu     # movescu to storescp: every instance of the selection arrives, values equal
+    FindDcmqrscp      find-dcmqrscp     # dicomtk find against dcmqrscp: exactly the expected matches
+    MoveDcmqrscp      move-dcmqrscp     # dicomtk move from dcmqrscp to a dicomtk serve: instances arrive, values equal
+    ServeBadInput     serve-bad-input   # absurd lengths, odd Move Destinations, missing levels: refused, serve goes on
+)
+list(LENGTH query_interop_cases query_interop_length)
+math(EXPR query_interop_last "${query_interop_length} - 1")
+foreach(index RANGE 0 ${query_interop_last} 2)
+  math(EXPR case_index "${index} + 1")
+  list(GET query_interop_cases ${index} name)
+  list(GET query_interop_cases ${case_index} case)
+  add_test(NAME Interop.QueryRetrieve.${name}
+           COMMAND ${interop_python} ${query_interop_script} ${case} $<TARGET_FILE:dicomtk>)
+  # A case takes a few seconds; query_interop.py gives each program 30 s.
+  set_tests_properties(Interop.QueryRetrieve.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
+endforeach()

@@ -278,7 +278,13 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
                 continue;
             }
         }
-        say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
+        if ((field == CFindRequest || field == CMoveRequest) && shared.indexed) {
+            // Neither model took it: a SOP class of no model served here, or an identifier that cannot be read.
+            say("association from " + peer + ": " + (field == CFindRequest ? "C-FIND" : "C-MOVE") +
+                " request of no served model or with an unreadable identifier; association aborted");
+        } else {
+            say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
+        }
         service.abort();
         ending = "aborted";
         break;

@@ -1,0 +1,708 @@
+#!/usr/bin/python3
+"""Interoperability of dicomtk serve, find and move with DCMTK's query/retrieve tools.
+
+Every case runs on 127.0.0.1 on ports that were free a moment ago, every
+program given a bounded time and every server stopped at the end. The peers
+are Debian's DCMTK programs (findscu, movescu, storescu, storescp, dcmqrscp)
+used as black boxes; the objects are small Secondary Capture files written
+here with pydicom (Debian's python3-pydicom), which is also the reference
+reader that compares what arrived with what was sent.
+
+Usage: query_interop.py CASE DICOMTK
+
+  serve-findscu     findscu -P and -S at each level against dicomtk serve,
+                    with wildcard, range and UID list keys: exactly the
+                    expected matches
+  serve-movescu     movescu asks dicomtk serve to send a study to storescp:
+                    every instance of it arrives, none other, values equal
+  find-dcmqrscp     dicomtk find against dcmqrscp (loaded with storescu):
+                    exactly the expected matches
+  move-dcmqrscp     dicomtk move has dcmqrscp send to a dicomtk serve: every
+                    selected instance arrives, values equal
+  serve-bad-input   a raw client sends dicomtk serve a C-FIND identifier with
+                    an absurd length, C-MOVEs with odd Move Destinations and
+                    a query for a level the model has not: a failure status
+                    or a closed association, and the server still answers
+                    an echo
+
+Run it with Debian's interpreter (/usr/bin/python3), which has pydicom.
+Exit status: 0 all good, 1 a check failed, 2 usage error, 77 a peer is missing.
+"""
+
+import os
+import re
+import shutil
+import socket
+import struct
+import sys
+import tempfile
+import warnings
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import network_interop as net  # noqa: E402  (the shared helpers; it skips itself without pydicom)
+
+import pydicom  # noqa: E402
+from pydicom.dataset import Dataset, FileMetaDataset  # noqa: E402
+from pydicom.uid import ExplicitVRLittleEndian  # noqa: E402
+
+SKIP = 77
+SECONDARY_CAPTURE = "1.2.840.10008.5.1.4.1.1.7"
+ROOT = "1.2.826.0.1.3680043.10.999"
+
+# The store: three patients, four studies, five series, seven instances.
+#  patient (id, name)        study (uid suffix, date)   series (suffix) -> instances
+PATIENTS = [
+    ("PID1", "ALPHA^ANN", [("1", "20240315", [("1", 2), ("2", 1)]),
+                           ("2", "20230610", [("1", 1)])]),
+    ("PID2", "BRAVO^BOB", [("3", "20241120", [("1", 2)])]),
+    ("PID3", "ADAMS^AL", [("4", "20250101", [("1", 1)])]),
+]
+
+
+def study_uid(study):
+    return f"{ROOT}.{study}"
+
+
+def series_uid(study, series):
+    return f"{ROOT}.{study}.{series}"
+
+
+def instance_uid(study, series, number):
+    return f"{ROOT}.{study}.{series}.{number}"
+
+
+def objects():
+    """[(patient id, name, study uid, date, series uid, instance uid)] of the store."""
+    found = []
+    for patient, name, studies in PATIENTS:
+        for study, date, series_list in studies:
+            for series, count in series_list:
+                for number in range(1, count + 1):
+                    found.append((patient, name, study_uid(study), date, series_uid(study, series),
+                                  instance_uid(study, series, number)))
+    return found
+
+
+def write_objects(folder):
+    """Writes every object as a small file; {SOP Instance UID: path}."""
+    os.makedirs(folder, exist_ok=True)
+    paths = {}
+    for index, (patient, name, study, date, series, instance) in enumerate(objects()):
+        meta = FileMetaDataset()
+        meta.MediaStorageSOPClassUID = SECONDARY_CAPTURE
+        meta.MediaStorageSOPInstanceUID = instance
+        meta.TransferSyntaxUID = ExplicitVRLittleEndian
+        meta.ImplementationClassUID = ROOT + ".0"
+        dataset = Dataset()
+        dataset.file_meta = meta
+        dataset.SOPClassUID = SECONDARY_CAPTURE
+        dataset.SOPInstanceUID = instance
+        dataset.StudyDate = date
+        dataset.StudyTime = "101500"
+        dataset.AccessionNumber = f"ACC{index}"
+        dataset.Modality = "OT"
+        dataset.ConversionType = "WSD"
+        dataset.PatientName = name
+        dataset.PatientID = patient
+        dataset.PatientBirthDate = "19700101"
+        dataset.PatientSex = "O"
+        dataset.StudyInstanceUID = study
+        dataset.SeriesInstanceUID = series
+        dataset.StudyID = study.rsplit(".", 1)[1]
+        dataset.SeriesNumber = series.rsplit(".", 1)[1]
+        dataset.InstanceNumber = str(index + 1)
+        dataset.SamplesPerPixel = 1
+        dataset.PhotometricInterpretation = "MONOCHROME2"
+        dataset.Rows = 4
+        dataset.Columns = 4
+        dataset.BitsAllocated = 8
+        dataset.BitsStored = 8
+        dataset.HighBit = 7
+        dataset.PixelRepresentation = 0
+        dataset.PixelData = bytes((index * 16 + pixel) & 0xFF for pixel in range(16))
+        path = os.path.join(folder, f"object{index}.dcm")
+        dataset.is_little_endian = True
+        dataset.is_implicit_VR = False
+        dataset.preamble = bytes(128)
+        dataset.save_as(path, write_like_original=False)
+        paths[instance] = path
+    return paths
+
+
+def select(level, patient=None, study=None, series=None, name_prefix=None, dates=None):
+    """The unique keys at level of the objects matching the filters."""
+    column = {"PATIENT": 0, "STUDY": 2, "SERIES": 4, "IMAGE": 5}[level]
+    found = set()
+    for entry in objects():
+        if patient and entry[0] != patient:
+            continue
+        if study and entry[2] != study:
+            continue
+        if series and entry[4] != series:
+            continue
+        if name_prefix and not entry[1].startswith(name_prefix):
+            continue
+        if dates and not (dates[0] <= entry[3] <= dates[1]):
+            continue
+        found.add(entry[column])
+    return found
+
+
+UNIQUE = {"PATIENT": "PatientID", "STUDY": "StudyInstanceUID", "SERIES": "SeriesInstanceUID",
+          "IMAGE": "SOPInstanceUID"}
+YEAR = ("20240101", "20241231")
+S1, S3 = study_uid("1"), study_uid("3")
+
+# (model, level, keys, expected unique keys): the queries asked of every C-FIND provider.
+QUERIES = [
+    ("P", "PATIENT", ["PatientName=A*"], select("PATIENT", name_prefix="A")),
+    ("P", "PATIENT", ["PatientName"], select("PATIENT")),
+    ("P", "PATIENT", ["PatientID=PID2", "PatientName"], {"PID2"}),
+    ("P", "STUDY", ["PatientID=PID1", "StudyDate"], select("STUDY", patient="PID1")),
+    ("P", "STUDY", ["PatientID=PID1", "StudyDate=20240101-20241231"], select("STUDY", patient="PID1", dates=YEAR)),
+    ("P", "SERIES", ["PatientID=PID1", f"StudyInstanceUID={S1}"], select("SERIES", study=S1)),
+    ("P", "IMAGE", ["PatientID=PID1", f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series_uid('1', '1')}"],
+     select("IMAGE", series=series_uid("1", "1"))),
+    ("S", "STUDY", ["StudyDate=20240101-20241231"], select("STUDY", dates=YEAR)),
+    ("S", "STUDY", ["PatientName=A*", "StudyDate"], select("STUDY", name_prefix="A")),
+    ("S", "STUDY", ["StudyDate=-20231231"], select("STUDY", dates=("", "20231231"))),
+    ("S", "STUDY", [f"StudyInstanceUID={S1}\\{S3}"], {S1, S3}),
+    ("S", "SERIES", [f"StudyInstanceUID={S3}", "Modality"], select("SERIES", study=S3)),
+    ("S", "IMAGE", [f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series_uid('1', '2')}"],
+     select("IMAGE", series=series_uid("1", "2"))),
+    ("S", "IMAGE", [f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series_uid('1', '1')}",
+                    f"SOPInstanceUID={instance_uid('1', '1', 2)}"], {instance_uid("1", "1", 2)}),
+]
+
+
+def describe(model, level, keys):
+    return f"-{model} {level} " + " ".join(keys)
+
+
+def with_unique(level, keys):
+    """The keys with the level's unique key asked for when not given."""
+    unique = UNIQUE[level]
+    return keys if any(key.split("=")[0] == unique for key in keys) else keys + [unique]
+
+
+# --------------------------------------------------------------------------
+# Servers
+
+def start_serve(dicomtk, folder, title="DICOMTK", destinations=None):
+    for _ in range(5):
+        port = net.free_port()
+        command = [dicomtk, "serve", "--port", str(port), "--aet", title, "--store-dir", folder,
+                   "--request-timeout", "5", "--no-fsync"]
+        if destinations:
+            command += ["--destinations", destinations]
+        server = net.Background(command)
+        if server.wait_for("listening on port"):
+            return server, port
+        server.stop()
+    return None, 0
+
+
+def load_with_storescu(port, paths, failures, called="DICOMTK"):
+    status, out, err = net.run(["storescu", "-aec", called, "127.0.0.1", str(port)] + sorted(paths.values()),
+                               net.dcmtk_environment())
+    net.expect(status == 0, f"storescu loads {len(paths)} objects into {called}", failures, out + err)
+
+
+def start_dcmqrscp(folder, destination_port):
+    """dcmqrscp as QRSCP with a storage area of its own and DESTSCP at destination_port."""
+    storage = os.path.join(folder, "qrscp")
+    os.makedirs(storage, exist_ok=True)
+    for _ in range(5):
+        port = net.free_port()
+        config = os.path.join(folder, "dcmqrscp.cfg")
+        with open(config, "w") as handle:
+            handle.write(f"NetworkTCPPort = {port}\nMaxPDUSize = 16384\nMaxAssociations = 16\n\n"
+                         "HostTable BEGIN\n"
+                         f"destscp = (DESTSCP, 127.0.0.1, {destination_port})\n"
+                         "HostTable END\n\nVendorTable BEGIN\nVendorTable END\n\n"
+                         "AETable BEGIN\n"
+                         f"QRSCP {storage} RW (200, 1024mb) ANY\n"
+                         "AETable END\n")
+        server = net.Background(["dcmqrscp", "-c", config], net.dcmtk_environment())
+        if server.wait_listening(port):
+            return server, port
+        server.stop()
+    return None, 0
+
+
+# --------------------------------------------------------------------------
+# Reading the responses
+
+def findscu_matches(dicomtk_port, model, level, keys, folder):
+    """Runs findscu --extract; (exit status, output, [identifiers read by pydicom])."""
+    out_folder = tempfile.mkdtemp(dir=folder)
+    command = ["findscu", "-v", f"-{model}", "-aec", "DICOMTK", "--extract", "-od", out_folder,
+               "-k", f"QueryRetrieveLevel={level}"]
+    for key in keys:
+        command += ["-k", key]
+    command += ["127.0.0.1", str(dicomtk_port)]
+    status, out, err = net.run(command, net.dcmtk_environment())
+    identifiers = []
+    for name in sorted(os.listdir(out_folder)):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            identifiers.append(pydicom.dcmread(os.path.join(out_folder, name), force=True))
+    return status, out + err, identifiers
+
+
+def dump_blocks(text):
+    """dicomtk find's output: one {tag: value} per '# match' block, from lines such as
+    '(0008,0018) UI 32 "1.2.3.4" # SOP Instance UID'."""
+    blocks = []
+    for line in text.splitlines():
+        if line.startswith("# match"):
+            blocks.append({})
+            continue
+        found = re.match(r'\s*\(([0-9a-fA-F]{4}),([0-9a-fA-F]{4})\)\s+\S\S\s+\d+\s+"([^"]*)"', line)
+        if found and blocks:
+            blocks[-1][(found.group(1) + "," + found.group(2)).upper()] = found.group(3).rstrip(" \0")
+    return blocks
+
+
+UNIQUE_TAGS = {"PATIENT": "0010,0020", "STUDY": "0020,000D", "SERIES": "0020,000E", "IMAGE": "0008,0018"}
+
+
+def dicomtk_find(dicomtk, port, model, level, keys, called):
+    command = [dicomtk, "find", "-aec", called, f"-{model}", "-L", level]
+    for key in keys:
+        command += ["-k", key]
+    return net.run(command + ["127.0.0.1", str(port)])
+
+
+# --------------------------------------------------------------------------
+# The cases
+
+def case_serve_findscu(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths = write_objects(os.path.join(folder, "objects"))
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"))
+        if server is None:
+            return net.report(["dicomtk serve did not start"])
+        try:
+            load_with_storescu(port, paths, failures)
+            for model, level, keys, expected in QUERIES:
+                asked = with_unique(level, keys)
+                status, output, identifiers = findscu_matches(port, model, level, asked, folder)
+                got = [str(identifier.get(UNIQUE[level], "")) for identifier in identifiers]
+                levels = {str(identifier.get("QueryRetrieveLevel", "")) for identifier in identifiers}
+                good = status == 0 and sorted(got) == sorted(expected) and levels <= {level}
+                net.expect(good, f"findscu {describe(model, level, keys)}: {len(expected)} matches", failures,
+                           f"exit {status}, got {sorted(got)}, levels {sorted(levels)}\nexpected {sorted(expected)}\n"
+                           + output)
+            # A return key is filled from the index.
+            status, output, identifiers = findscu_matches(port, "P", "PATIENT", ["PatientID=PID3", "PatientName"],
+                                                          folder)
+            names = [str(identifier.get("PatientName", "")) for identifier in identifiers]
+            net.expect(names == ["ADAMS^AL"], "findscu -P PATIENT PatientID=PID3: the name returned", failures,
+                       f"got {names}\n" + output)
+            # Study Root has no PATIENT level: a failure status and nothing matched.
+            status, output, identifiers = findscu_matches(port, "S", "PATIENT", ["PatientID"], folder)
+            final = [line for line in output.splitlines() if "Received Final Find Response" in line]
+            net.expect(not identifiers and len(final) == 1 and "Success" not in final[0],
+                       "findscu -S PATIENT: no match, a final status other than Success", failures, output)
+            print(f"       the final response: {final[0].split('Response', 1)[1].strip() if final else ''}")
+        finally:
+            net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures, server.output())
+    return net.report(failures)
+
+
+def case_serve_movescu(dicomtk):
+    if shutil.which("storescp") is None:
+        return net.skip("storescp")
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths = write_objects(os.path.join(folder, "objects"))
+        received = os.path.join(folder, "received")
+        os.mkdir(received)
+        destination, destination_port = net.start_storescp(received)
+        if destination is None:
+            return net.report(["storescp did not start"])
+        destinations = os.path.join(folder, "destinations")
+        with open(destinations, "w") as handle:
+            handle.write(f"# where C-MOVE may send\nSTORESCP 127.0.0.1 {destination_port}\n")
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"), destinations=destinations)
+        try:
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            load_with_storescu(port, paths, failures)
+            # (model, keys, expected instances)
+            moves = [
+                ("S", ["QueryRetrieveLevel=STUDY", f"StudyInstanceUID={S1}"], select("IMAGE", study=S1)),
+                ("P", ["QueryRetrieveLevel=PATIENT", "PatientID=PID2"], select("IMAGE", patient="PID2")),
+                ("P", ["QueryRetrieveLevel=SERIES", "PatientID=PID1", f"StudyInstanceUID={S1}",
+                       f"SeriesInstanceUID={series_uid('1', '2')}"], select("IMAGE", series=series_uid("1", "2"))),
+            ]
+            for model, keys, expected in moves:
+                for name in os.listdir(received):
+                    os.remove(os.path.join(received, name))
+                command = ["movescu", f"-{model}", "-aec", "DICOMTK", "--move", "STORESCP"]
+                for key in keys:
+                    command += ["-k", key]
+                status, out, err = net.run(command + ["127.0.0.1", str(port)], net.dcmtk_environment())
+                what = f"movescu -{model} " + " ".join(keys)
+                net.expect(status == 0, f"{what}: exits 0", failures, out + err)
+                arrived = net.files_by_uid(received)
+                net.expect(sorted(arrived) == sorted(expected), f"{what}: the {len(expected)} instances arrive, "
+                           "no other", failures, f"got {sorted(arrived)}\nexpected {sorted(expected)}")
+                for uid in sorted(expected & set(arrived)):
+                    problems = net.value_differences(paths[uid], arrived[uid])
+                    net.expect(not problems, f"{what}: {uid} values equal", failures, "\n".join(problems))
+            # A destination serve does not know: 0xA801, nothing sent.
+            status, out, err = net.run(["movescu", "-S", "-v", "-aec", "DICOMTK", "--move", "NOWHERE", "-k",
+                                        "QueryRetrieveLevel=STUDY", "-k", f"StudyInstanceUID={S1}",
+                                        "127.0.0.1", str(port)], net.dcmtk_environment())
+            net.expect("Received Final Move Response (Refused: MoveDestinationUnknown)" in out + err,
+                       "movescu to an unknown destination: status 0xA801", failures, out + err)
+        finally:
+            if server is not None:
+                net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures,
+                           server.output())
+            destination.stop()
+    return net.report(failures)
+
+
+def loaded_dcmqrscp(dicomtk, folder, failures, destination_port):
+    paths = write_objects(os.path.join(folder, "objects"))
+    server, port = start_dcmqrscp(folder, destination_port)
+    if server is not None:
+        load_with_storescu(port, paths, failures, "QRSCP")
+    return paths, server, port
+
+
+def case_find_dcmqrscp(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths, server, port = loaded_dcmqrscp(dicomtk, folder, failures, net.free_port())
+        if server is None:
+            return net.report(["dcmqrscp did not start"])
+        try:
+            for model, level, keys, expected in QUERIES:
+                asked = with_unique(level, keys)
+                status, out, err = dicomtk_find(dicomtk, port, model, level, asked, "QRSCP")
+                blocks = dump_blocks(out)
+                got = [block.get(UNIQUE_TAGS[level], "") for block in blocks]
+                summary = f"{len(expected)} matches, final status 0x0000"
+                good = status == 0 and sorted(got) == sorted(expected) and summary in out
+                net.expect(good, f"dicomtk find {describe(model, level, keys)}: {len(expected)} matches", failures,
+                           f"exit {status}, got {sorted(got)}\nexpected {sorted(expected)}\n" + out + err)
+        finally:
+            server.stop()
+    return net.report(failures)
+
+
+def case_move_dcmqrscp(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        store = os.path.join(folder, "destination")
+        destination, destination_port = start_serve(dicomtk, store, title="DESTSCP")
+        if destination is None:
+            return net.report(["dicomtk serve did not start"])
+        paths, server, port = loaded_dcmqrscp(dicomtk, folder, failures, destination_port)
+        try:
+            if server is None:
+                return net.report(["dcmqrscp did not start"])
+            # dcmqrscp's Patient Root wants the PatientID with a study below PATIENT level.
+            moves = [
+                ("S", "STUDY", [f"StudyInstanceUID={S1}"], select("IMAGE", study=S1)),
+                ("P", "STUDY", ["PatientID=PID2", f"StudyInstanceUID={S3}"], select("IMAGE", study=S3)),
+                ("P", "PATIENT", ["PatientID=PID3"], select("IMAGE", patient="PID3")),
+                ("S", "IMAGE", [f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series_uid('1', '1')}",
+                                f"SOPInstanceUID={instance_uid('2', '1', 1)}"], set()),
+            ]
+            arrived_before = set()
+            for model, level, keys, expected in moves:
+                command = [dicomtk, "move", "-aec", "QRSCP", f"-{model}", "-L", level]
+                for key in keys:
+                    command += ["-k", key]
+                status, out, err = net.run(command + ["--dest", "DESTSCP", "127.0.0.1", str(port)])
+                what = f"dicomtk move -{model} {level} " + " ".join(keys)
+                final = [line for line in out.splitlines() if line.startswith("final")]
+                net.expect(status == 0 and len(final) == 1 and f"completed {len(expected)}, failed 0" in final[0],
+                           f"{what}: exit 0, {len(expected)} completed", failures, out + err)
+                on_disk = {name[:-4] for name in os.listdir(store) if name.endswith(".dcm")}
+                new = on_disk - arrived_before
+                net.expect(new == expected, f"{what}: the {len(expected)} instances arrive at dicomtk serve",
+                           failures, f"got {sorted(new)}\nexpected {sorted(expected)}")
+                for uid in sorted(expected & new):
+                    problems = net.value_differences(paths[uid], os.path.join(store, uid + ".dcm"))
+                    net.expect(not problems, f"{what}: {uid} values equal", failures, "\n".join(problems))
+                arrived_before = on_disk
+            status, out, err = net.run([dicomtk, "move", "-aec", "QRSCP", "-S", "-L", "STUDY", "-k",
+                                        f"StudyInstanceUID={S1}", "--dest", "NOWHERE", "127.0.0.1", str(port)])
+            net.expect(status not in (0, None), "dicomtk move to a destination dcmqrscp does not know: exit status "
+                       "not 0", failures, out + err)
+        finally:
+            if server is not None:
+                server.stop()
+            destination.stop()
+    return net.report(failures)
+
+
+# --------------------------------------------------------------------------
+# A raw client for the bad input
+
+PATIENT_FIND = "1.2.840.10008.5.1.4.1.2.1.1"
+PATIENT_MOVE = "1.2.840.10008.5.1.4.1.2.1.2"
+STUDY_FIND = "1.2.840.10008.5.1.4.1.2.2.1"
+STUDY_MOVE = "1.2.840.10008.5.1.4.1.2.2.2"
+CONTEXTS = {1: PATIENT_FIND, 3: PATIENT_MOVE, 5: STUDY_FIND, 7: STUDY_MOVE}
+IMPLICIT = "1.2.840.10008.1.2"
+
+
+def even(text, pad=b"\0"):
+    data = text.encode() if isinstance(text, str) else text
+    return data + pad if len(data) % 2 else data
+
+
+def item(kind, body):
+    return struct.pack(">BBH", kind, 0, len(body)) + body
+
+
+def associate_request(called):
+    variable = item(0x10, b"1.2.840.10008.3.1.1.1")
+    for context, syntax in CONTEXTS.items():
+        variable += item(0x20, bytes([context, 0, 0, 0]) + item(0x30, syntax.encode()) + item(0x40, IMPLICIT.encode()))
+    variable += item(0x50, item(0x51, struct.pack(">I", 16384)) + item(0x52, b"1.2.826.0.1.3680043.10.999.0"))
+    body = struct.pack(">HH", 1, 0) + called.ljust(16).encode() + b"RAWCLIENT".ljust(16) + bytes(32) + variable
+    return struct.pack(">BBI", 1, 0, len(body)) + body
+
+
+def element(group, number, value):
+    """An implicit VR little endian element; value bytes, or an int as US, or (length, bytes) as given."""
+    if isinstance(value, int):
+        value = struct.pack("<H", value)
+    if isinstance(value, tuple):
+        length, data = value
+        return struct.pack("<HHI", group, number, length) + data
+    return struct.pack("<HHI", group, number, len(value)) + value
+
+
+def command_set(elements):
+    body = b"".join(elements)
+    return element(0x0000, 0x0000, struct.pack("<I", len(body))) + body
+
+
+def pdata(context, control, data):
+    pdv = struct.pack(">IB", len(data) + 2, context) + bytes([control]) + data
+    return struct.pack(">BBI", 4, 0, len(pdv)) + pdv
+
+
+class RawAssociation:
+    def __init__(self, port, called="DICOMTK"):
+        self.socket = socket.create_connection(("127.0.0.1", port), timeout=net.TIMEOUT)
+        self.socket.sendall(associate_request(called))
+        kind, body = self.read_pdu()
+        if kind != 2:
+            raise RuntimeError(f"association not accepted (PDU type {kind})")
+
+    def read_exact(self, count):
+        data = b""
+        while len(data) < count:
+            chunk = self.socket.recv(count - len(data))
+            if not chunk:
+                return None
+            data += chunk
+        return data
+
+    def read_pdu(self):
+        header = self.read_exact(6)
+        if header is None:
+            return None, b""
+        kind, _, length = struct.unpack(">BBI", header)
+        return kind, self.read_exact(length) or b""
+
+    def request(self, context, command, identifier):
+        """Sends a request; the statuses of the responses up to the final one, then 'closed' or 'aborted'
+        when the association ended before that."""
+        try:
+            self.socket.sendall(pdata(context, 0x03, command) + pdata(context, 0x02, identifier))
+        except OSError:
+            return ["closed"]
+        statuses = []
+        command_bytes = b""
+        while True:
+            try:
+                kind, body = self.read_pdu()
+            except OSError:
+                return statuses + ["closed"]
+            if kind is None:
+                return statuses + ["closed"]
+            if kind == 7:
+                return statuses + ["aborted"]
+            if kind != 4:
+                return statuses + [f"PDU type {kind}"]
+            offset = 0
+            while offset + 6 <= len(body):
+                length = struct.unpack(">I", body[offset:offset + 4])[0]
+                control = body[offset + 5]
+                data = body[offset + 6:offset + 4 + length]
+                offset += 4 + length
+                if control & 0x01:
+                    command_bytes += data
+                    if control & 0x02:
+                        status = command_status(command_bytes)
+                        command_bytes = b""
+                        statuses.append(status)
+                        if status not in (0xFF00, 0xFF01):
+                            return statuses
+
+    def release(self):
+        try:
+            self.socket.sendall(struct.pack(">BBI", 5, 0, 4) + bytes(4))
+            self.read_pdu()
+        except OSError:
+            pass
+        self.socket.close()
+
+
+def command_status(data):
+    offset = 0
+    while offset + 8 <= len(data):
+        group, number, length = struct.unpack("<HHI", data[offset:offset + 8])
+        if (group, number) == (0x0000, 0x0900):
+            return struct.unpack("<H", data[offset + 8:offset + 10])[0]
+        offset += 8 + length
+    return None
+
+
+def find_command(sop_class, message_id):
+    return command_set([element(0x0000, 0x0002, even(sop_class)), element(0x0000, 0x0100, 0x0020),
+                        element(0x0000, 0x0110, message_id), element(0x0000, 0x0700, 0),
+                        element(0x0000, 0x0800, 0x0001)])
+
+
+def move_command(sop_class, message_id, destination):
+    return command_set([element(0x0000, 0x0002, even(sop_class)), element(0x0000, 0x0100, 0x0021),
+                        element(0x0000, 0x0110, message_id), element(0x0000, 0x0600, destination),
+                        element(0x0000, 0x0700, 0), element(0x0000, 0x0800, 0x0001)])
+
+
+def identifier(level, *elements):
+    return element(0x0008, 0x0052, even(level, b" ")) + b"".join(elements)
+
+
+STUDY_KEY = element(0x0020, 0x000D, even(S1))
+
+# (what, context, command, identifier, accepted outcomes): each on an association of its own.
+BAD_INPUT = [
+    ("C-FIND, PatientID of length 0xFFFFFFF0 in 6 bytes", 1, find_command(PATIENT_FIND, 1),
+     identifier("PATIENT", element(0x0010, 0x0020, (0xFFFFFFF0, b"PID1  "))), "failure"),
+    ("C-FIND, Query/Retrieve Level of length 0x7FFFFFFF", 5, find_command(STUDY_FIND, 2),
+     element(0x0008, 0x0052, (0x7FFFFFFF, b"STUDY ")), "failure"),
+    ("C-FIND, a key of odd length 0xFFFFFFFF (undefined) ending the identifier", 5, find_command(STUDY_FIND, 3),
+     identifier("STUDY", element(0x0010, 0x0010, (0xFFFFFFFF, b""))), "failure"),
+    ("C-FIND, Study Root at PATIENT level", 5, find_command(STUDY_FIND, 4),
+     identifier("PATIENT", element(0x0010, 0x0020, b"")), "failure"),
+    ("C-FIND, Patient Root at level FOO", 1, find_command(PATIENT_FIND, 5),
+     identifier("FOO", element(0x0010, 0x0020, b"")), "failure"),
+    ("C-MOVE, Study Root at PATIENT level", 7, move_command(STUDY_MOVE, 6, b"STORESCP".ljust(16)),
+     identifier("PATIENT", element(0x0010, 0x0020, b"PID1")), "failure"),
+    # The toolkit's provider takes the first 16 bytes of a longer Move Destination: a known title in
+    # them, padded with spaces, is the destination, and the rest is never read.
+    ("C-MOVE, Move Destination of 64 bytes, a known title in the first 16", 7,
+     move_command(STUDY_MOVE, 7, b"STORESCP".ljust(16) + b"X" * 48), identifier("STUDY", STUDY_KEY), "success"),
+    ("C-MOVE, Move Destination of 64 letters", 7, move_command(STUDY_MOVE, 8, b"D" * 64),
+     identifier("STUDY", STUDY_KEY), "failure"),
+    ("C-MOVE, Move Destination of 16 letters, no padding, unknown", 7, move_command(STUDY_MOVE, 9, b"ABCDEFGHIJKLMNOP"),
+     identifier("STUDY", STUDY_KEY), "failure"),
+    ("C-MOVE, Move Destination of 7 bytes, odd, no terminator", 7, move_command(STUDY_MOVE, 10, b"NOWHERE"),
+     identifier("STUDY", STUDY_KEY), "failure"),
+    ("C-MOVE, Move Destination of length 0xFFFFFFF0", 7,
+     move_command(STUDY_MOVE, 11, (0xFFFFFFF0, b"STORESCP")), identifier("STUDY", STUDY_KEY), "failure"),
+    ("C-MOVE, empty Move Destination", 7, move_command(STUDY_MOVE, 12, b""), identifier("STUDY", STUDY_KEY),
+     "failure"),
+    # The sound request of the same shape: the known destination, 16 bytes with spaces, is sent to.
+    ("C-MOVE, Move Destination STORESCP padded to 16 (sound)", 7, move_command(STUDY_MOVE, 13, b"STORESCP".ljust(16)),
+     identifier("STUDY", STUDY_KEY), "success"),
+]
+
+
+def case_serve_bad_input(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths = write_objects(os.path.join(folder, "objects"))
+        received = os.path.join(folder, "received")
+        os.mkdir(received)
+        destination, destination_port = net.start_storescp(received)
+        if destination is None:
+            return net.report(["storescp did not start"])
+        destinations = os.path.join(folder, "destinations")
+        with open(destinations, "w") as handle:
+            handle.write(f"STORESCP 127.0.0.1 {destination_port}\n")
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"), destinations=destinations)
+        try:
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            load_with_storescu(port, paths, failures)
+            for what, context, command, data, outcome in BAD_INPUT:
+                try:
+                    association = RawAssociation(port)
+                except (OSError, RuntimeError) as problem:
+                    net.expect(False, f"{what}: association accepted", failures, str(problem))
+                    continue
+                statuses = association.request(context, command, data)
+                association.release()
+                final = statuses[-1] if statuses else "nothing"
+                shown = ", ".join(f"0x{s:04X}" if isinstance(s, int) else str(s) for s in statuses)
+                if outcome == "success":
+                    good = final == 0x0000
+                else:
+                    # A failure status (not Success, not Pending, not Cancel) or an ended association.
+                    good = final in ("closed", "aborted") or (isinstance(final, int) and final not in
+                                                               (0x0000, 0xFF00, 0xFF01, 0xFE00))
+                net.expect(good, f"{what}: {shown}", failures, server.output())
+                net.expect(server.process.poll() is None, f"{what}: dicomtk serve still runs", failures,
+                           server.output())
+                if server.process.poll() is not None:
+                    break
+            unreadable = server.output().count("C-FIND request of no served model or with an unreadable identifier")
+            net.expect(unreadable == 3, f"dicomtk serve names the 3 unreadable C-FIND identifiers (got {unreadable})",
+                       failures, server.output())
+            arrived = net.files_by_uid(received)
+            net.expect(sorted(arrived) == sorted(select("IMAGE", study=S1)),
+                       "only the C-MOVEs to STORESCP sent anything: the study's instances", failures, f"{sorted(arrived)}")
+            status, out, err = net.run([dicomtk, "echo", "127.0.0.1", str(port)])
+            net.expect(status == 0, "dicomtk serve answers a fresh C-ECHO afterwards", failures, out + err)
+            status, out, err = dicomtk_find(dicomtk, port, "S", "STUDY", ["StudyInstanceUID"], "DICOMTK")
+            net.expect(status == 0 and f"{len(select('STUDY'))} matches" in out,
+                       "dicomtk serve answers a fresh C-FIND afterwards", failures, out + err)
+        finally:
+            if server is not None:
+                net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures,
+                           server.output())
+            destination.stop()
+    return net.report(failures)
+
+
+CASES = {
+    "serve-findscu": (case_serve_findscu, ["findscu", "storescu"]),
+    "serve-movescu": (case_serve_movescu, ["movescu", "storescu", "storescp"]),
+    "find-dcmqrscp": (case_find_dcmqrscp, ["dcmqrscp", "storescu"]),
+    "move-dcmqrscp": (case_move_dcmqrscp, ["dcmqrscp", "storescu"]),
+    "serve-bad-input": (case_serve_bad_input, ["storescu", "storescp"]),
+}
+
+
+def main(arguments):
+    if len(arguments) != 2 or arguments[0] not in CASES:
+        print(__doc__)
+        return 2
+    case, peers = CASES[arguments[0]]
+    dicomtk = arguments[1]
+    if not os.access(dicomtk, os.X_OK):
+        print(f"dicomtk not found at {dicomtk}")
+        return 2
+    for peer in peers:
+        if shutil.which(peer) is None:
+            return net.skip(peer)
+    return case(dicomtk)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
