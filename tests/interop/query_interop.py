@@ -603,10 +603,10 @@ BAD_INPUT = [
      identifier("FOO", element(0x0010, 0x0020, b"")), "failure"),
     ("C-MOVE, Study Root at PATIENT level", 7, move_command(STUDY_MOVE, 6, b"STORESCP".ljust(16)),
      identifier("PATIENT", element(0x0010, 0x0020, b"PID1")), "failure"),
-    # The toolkit's provider takes the first 16 bytes of a longer Move Destination: a known title in
-    # them, padded with spaces, is the destination, and the rest is never read.
+    # An AE title has at most 16 characters: a longer Move Destination names no destination, even
+    # when its first 16 bytes hold a known title.
     ("C-MOVE, Move Destination of 64 bytes, a known title in the first 16", 7,
-     move_command(STUDY_MOVE, 7, b"STORESCP".ljust(16) + b"X" * 48), identifier("STUDY", STUDY_KEY), "success"),
+     move_command(STUDY_MOVE, 7, b"STORESCP".ljust(16) + b"X" * 48), identifier("STUDY", STUDY_KEY), "failure"),
     ("C-MOVE, Move Destination of 64 letters", 7, move_command(STUDY_MOVE, 8, b"D" * 64),
      identifier("STUDY", STUDY_KEY), "failure"),
     ("C-MOVE, Move Destination of 16 letters, no padding, unknown", 7, move_command(STUDY_MOVE, 9, b"ABCDEFGHIJKLMNOP"),

@@ -124,7 +124,18 @@ int MoveSopClass::handleCommand(AssociationService* association, DataSet* comman
         answer(StatusUnableToProcess, 0, 0, 0, 0);
         return 1;
     }
-    // At most 16 bytes, without the spaces (or zero bytes) that pad the title.
+    // An AE title has at most 16 characters: more than 16 before the padding
+    // is no title, and no destination (rather than the first 16 of it).
+    if (destinationElement->value != nullptr) {
+        for (uint32_t index = 16; index < destinationElement->length; ++index) {
+            const uint8_t byte = destinationElement->value[index];
+            if (byte != ' ' && byte != '\0') {
+                answer(StatusMoveDestinationUnknown, 0, 0, 0, 0);
+                return 1;
+            }
+        }
+    }
+    // The title without the spaces (or zero bytes) that pad it.
     char destination[17] = {};
     const uint32_t taken = destinationElement->value == nullptr ? 0
                            : destinationElement->length < 16 ? destinationElement->length
