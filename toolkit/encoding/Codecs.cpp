@@ -372,10 +372,11 @@ private:
     }
 
     // An item header carrying the exact size of the contents, then the
-    // item's contents as implicit VR.
+    // item's contents as implicit VR. An item without elements has no
+    // encoding: one of length 0 reads back as no item at all.
     int writeItem(DataSet* item, bool explicitVr, int depth) {
         const uint64_t size = item->draining == 0 ? itemContentsSize(item, depth + 1) : 0;
-        if (size > 0xFFFFFFFEu || item->draining != 0) return 0;
+        if (size == 0 || size > 0xFFFFFFFEu || item->draining != 0) return 0;
         stream_.writeU16(itemGroup).writeU16(itemElement);
         if (explicitVr) stream_.writeU8('S').writeU8('Q').writeU16(0);
         stream_.writeU32(static_cast<uint32_t>(size));
