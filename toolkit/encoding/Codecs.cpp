@@ -291,6 +291,9 @@ public:
     // after the meta group and then decides the encoding.
     int writeElements(DataSet* source, bool explicitVr, int32_t* syntaxCode, int depth) {
         if (source == nullptr) return 0;
+        // Items that arrived before any element belong to none, and the
+        // encoding has no place for them: the write fails rather than lose them.
+        if (source->looseItems != nullptr && source->looseItems->count() != 0) return 0;
         DataElement* held = nullptr;
         while (DataElement* element = source->nextElement()) {
             if (held != nullptr && element->group > 0x0002) {
