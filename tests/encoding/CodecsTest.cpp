@@ -90,6 +90,33 @@ const std::vector<uint8_t> implicitItemFirst = {
     'X',  ' ',               //   value
 };
 
+// Explicit VR little endian meta group naming implicit VR little endian,
+// then an item: its header, as the first thing after the meta group, is
+// already in the named encoding. The item belongs to (0002,0010).
+const std::vector<uint8_t> metaThenImplicitItem = {
+    0x02, 0x00, 0x10, 0x00,  // (0002,0010)
+    'U',  'I',  0x12, 0x00,  //   UI, length 18
+    '1',  '.',  '2',  '.',  '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', 0x00,
+    0xFE, 0xFF, 0x00, 0xE0,  // item (FFFE,E000), implicit
+    0x0A, 0x00, 0x00, 0x00,  //   item length 10
+    0x08, 0x00, 0x60, 0x00,  //   (0008,0060)
+    0x02, 0x00, 0x00, 0x00,  //     length 2
+    'C',  'T',               //     value
+};
+
+// The same with a meta group naming explicit VR big endian.
+const std::vector<uint8_t> metaThenBigItem = {
+    0x02, 0x00, 0x10, 0x00,  // (0002,0010)
+    'U',  'I',  0x14, 0x00,  //   UI, length 20
+    '1',  '.',  '2',  '.',  '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', '.', '2', 0x00,
+    0xFF, 0xFE, 0xE0, 0x00,  // item (FFFE,E000), big endian
+    'S',  'Q',  0x00, 0x00,  //   the explicit long form
+    0x00, 0x00, 0x00, 0x0A,  //   item length 10
+    0x00, 0x08, 0x00, 0x60,  //   (0008,0060)
+    0x00, 0x00, 0x00, 0x02,  //     length 2
+    'C',  'T',               //     value
+};
+
 // The elements as describe shows them, then one line per loose item.
 std::string describeWithLooseItems(DataSet* set) {
     std::string text = describe(set);
@@ -106,6 +133,12 @@ int readImplicitLittle(AssociationService& service, ByteStream* stream, DataSet*
 }
 int writeImplicitLittle(AssociationService& service, DataSet* source, ByteStream* stream) {
     return service.writeImplicitLittle(source, stream);
+}
+int readWithSyntax(AssociationService& service, ByteStream* stream, DataSet* target) {
+    return service.readWithSyntax(stream, target, ExplicitLittleEndian);
+}
+int writeWithSyntax(AssociationService& service, DataSet* source, ByteStream* stream) {
+    return service.writeWithSyntax(source, stream, ExplicitLittleEndian);
 }
 int readExplicitBig(AssociationService& service, ByteStream* stream, DataSet* target) {
     return service.readExplicitBig(stream, target);
@@ -518,6 +551,10 @@ TEST_F(Codecs, WhatIsDecodedIsWrittenBackWhole) {
          "(1300,E000) 0 \n item\n", 0},
         {"an item before any element belongs to none", readImplicitLittle, writeImplicitLittle, implicitItemFirst,
          "(0010,0010) 2 5820\nloose item\n", 0},
+        {"an item right after the meta group, implicit VR named", readWithSyntax, writeWithSyntax,
+         metaThenImplicitItem, "(0002,0010) 18 312E322E3834302E31303030382E312E3200\n item\n  (0008,0060) 2 4354\n", 1},
+        {"an item right after the meta group, big endian named", readWithSyntax, writeWithSyntax, metaThenBigItem,
+         "(0002,0010) 20 312E322E3834302E31303030382E312E322E3200\n item\n  (0008,0060) 2 4354\n", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
