@@ -117,6 +117,22 @@ const std::vector<uint8_t> metaThenBigItem = {
     'C',  'T',               //     value
 };
 
+// Explicit VR little endian meta group naming big endian. The next group
+// number reads as 0100 in little endian, so the reader switches and makes it
+// (0001,0010); then (0100,0010) in big endian, which no encoding can put
+// first after such a meta group.
+const std::vector<uint8_t> metaThenGroup0100 = {
+    0x02, 0x00, 0x10, 0x00,  // (0002,0010)
+    'U',  'I',  0x14, 0x00,  //   UI, length 20
+    '1',  '.',  '2',  '.',  '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', '.', '2', 0x00,
+    0x00, 0x01, 0x00, 0x10,  // group 0100 in little endian: switch, then (0001,0010) in big endian
+    'C',  'S',  0x00, 0x02,  //   CS, length 2
+    'C',  'T',               //   value
+    0x01, 0x00, 0x00, 0x10,  // (0100,0010)
+    'C',  'S',  0x00, 0x02,  //   CS, length 2
+    'M',  'R',               //   value
+};
+
 // The elements as describe shows them, then one line per loose item.
 std::string describeWithLooseItems(DataSet* set) {
     std::string text = describe(set);
@@ -555,6 +571,9 @@ TEST_F(Codecs, WhatIsDecodedIsWrittenBackWhole) {
          metaThenImplicitItem, "(0002,0010) 18 312E322E3834302E31303030382E312E3200\n item\n  (0008,0060) 2 4354\n", 1},
         {"an item right after the meta group, big endian named", readWithSyntax, writeWithSyntax, metaThenBigItem,
          "(0002,0010) 20 312E322E3834302E31303030382E312E322E3200\n item\n  (0008,0060) 2 4354\n", 1},
+        {"group 0100 first after a meta group that switches the byte order", readWithSyntax, writeWithSyntax,
+         metaThenGroup0100,
+         "(0001,0010) 2 4354\n(0002,0010) 20 312E322E3834302E31303030382E312E322E3200\n(0100,0010) 2 4D52\n", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

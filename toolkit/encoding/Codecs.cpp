@@ -298,7 +298,7 @@ public:
         DataElement* held = nullptr;
         while (DataElement* element = source->nextElement()) {
             if (held != nullptr && element->group > 0x0002) {
-                const int switched = followSyntax(held, explicitVr, syntaxCode);
+                const int switched = followSyntax(held, element->group, explicitVr, syntaxCode);
                 delete held;
                 held = nullptr;
                 if (switched == 0) {
@@ -317,7 +317,7 @@ public:
                 // An item header can be the first thing after the meta group
                 // too: a reader switches on its group FFFE before reading it.
                 if (held != nullptr) {
-                    written = followSyntax(held, explicitVr, syntaxCode);
+                    written = followSyntax(held, itemGroup, explicitVr, syntaxCode);
                     if (held != element) delete held;
                     held = nullptr;
                 }
@@ -349,15 +349,22 @@ private:
         return 1;
     }
 
-    // The held Transfer Syntax UID element decides the encoding from here on.
-    int followSyntax(const DataElement* held, bool& explicitVr, int32_t* syntaxCode) {
+    // The held Transfer Syntax UID element decides the encoding from the
+    // element of the given group on.
+    int followSyntax(const DataElement* held, uint16_t group, bool& explicitVr, int32_t* syntaxCode) {
         const int32_t named = syntaxNamedBy(held);
         if (named == 0) return 0;
-        if (named != *syntaxCode) {
+        if (named == *syntaxCode) return 1;
+        if (byteOrderOf(named) != byteOrderOf(*syntaxCode)) {
+            // A reader decides on the group number as the old byte order
+            // gives it: written in the new order, groups 0100 and 0200 look
+            // like 0001 and 0002 and do not make it switch; in the old order
+            // it switches and reads them as 0001 and 0002.
+            if (swapBytes16(group) <= 0x0002) return 0;
             stream_.setWriteOrder(byteOrderOf(named));
-            *syntaxCode = named;
-            explicitVr = isExplicitVr(named);
         }
+        *syntaxCode = named;
+        explicitVr = isExplicitVr(named);
         return 1;
     }
 
