@@ -549,7 +549,7 @@ TEST_F(Codecs, ExplicitHeadersNeedVrLettersOrTwoZeroBytes) {
     }
 }
 
-TEST_F(Codecs, WhatIsDecodedIsWrittenBackWhole) {
+TEST_F(Codecs, DecodedSetsAreWrittenBackWholeOrNotAtAll) {
     // Each input decodes completely; the write either fails or gives bytes
     // that decode to the same elements and items.
     struct Case {
