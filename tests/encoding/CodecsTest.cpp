@@ -52,6 +52,117 @@ const std::vector<uint8_t> explicitSequence = {
     'A',  'B',  'C',  'D',  'E', 'F',
 };
 
+// Explicit VR big endian: an element without VR, then an item of length 2
+// whose contents, a group length element, run on to the end of the input.
+// Group lengths are dropped as they are read, so the element holds one
+// empty item.
+const std::vector<uint8_t> explicitBigEmptyItem = {
+    0x13, 0x00, 0xE0, 0x00,  // tag (1300,E000)
+    0x00, 0x00,              // no VR
+    0x00, 0x00,              // length 0
+    0xFF, 0xFE, 0xE0, 0x00,  // item (FFFE,E000)
+    0x00, 0x00,              //   no VR: the short form
+    0x00, 0x02,              //   item length 2
+    0x00, 0x00, 0x00, 0x00,  //   implicit (0000,0000)
+    0x00, 0x00, 0x00, 0x00,  //     length 0
+};
+
+// The same in implicit VR little endian.
+const std::vector<uint8_t> implicitEmptyItem = {
+    0x00, 0x13, 0x00, 0xE0,  // tag (1300,E000)
+    0x00, 0x00, 0x00, 0x00,  // length 0
+    0xFE, 0xFF, 0x00, 0xE0,  // item (FFFE,E000)
+    0x02, 0x00, 0x00, 0x00,  //   item length 2
+    0x00, 0x00, 0x00, 0x00,  //   (0000,0000)
+    0x00, 0x00, 0x00, 0x00,  //     length 0
+};
+
+// Implicit VR little endian: an item before any element, then (0010,0010).
+// The item belongs to no element; the set keeps it as a loose item.
+const std::vector<uint8_t> implicitItemFirst = {
+    0xFE, 0xFF, 0x00, 0xE0,  // item (FFFE,E000)
+    0x0A, 0x00, 0x00, 0x00,  //   item length 10
+    0x08, 0x00, 0x60, 0x00,  //   (0008,0060)
+    0x02, 0x00, 0x00, 0x00,  //     length 2
+    'C',  'T',               //     value
+    0x10, 0x00, 0x10, 0x00,  // (0010,0010)
+    0x02, 0x00, 0x00, 0x00,  //   length 2
+    'X',  ' ',               //   value
+};
+
+// Explicit VR little endian meta group naming implicit VR little endian,
+// then an item: its header, as the first thing after the meta group, is
+// already in the named encoding. The item belongs to (0002,0010).
+const std::vector<uint8_t> metaThenImplicitItem = {
+    0x02, 0x00, 0x10, 0x00,  // (0002,0010)
+    'U',  'I',  0x12, 0x00,  //   UI, length 18
+    '1',  '.',  '2',  '.',  '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', 0x00,
+    0xFE, 0xFF, 0x00, 0xE0,  // item (FFFE,E000), implicit
+    0x0A, 0x00, 0x00, 0x00,  //   item length 10
+    0x08, 0x00, 0x60, 0x00,  //   (0008,0060)
+    0x02, 0x00, 0x00, 0x00,  //     length 2
+    'C',  'T',               //     value
+};
+
+// The same with a meta group naming explicit VR big endian.
+const std::vector<uint8_t> metaThenBigItem = {
+    0x02, 0x00, 0x10, 0x00,  // (0002,0010)
+    'U',  'I',  0x14, 0x00,  //   UI, length 20
+    '1',  '.',  '2',  '.',  '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', '.', '2', 0x00,
+    0xFF, 0xFE, 0xE0, 0x00,  // item (FFFE,E000), big endian
+    'S',  'Q',  0x00, 0x00,  //   the explicit long form
+    0x00, 0x00, 0x00, 0x0A,  //   item length 10
+    0x00, 0x08, 0x00, 0x60,  //   (0008,0060)
+    0x00, 0x00, 0x00, 0x02,  //     length 2
+    'C',  'T',               //     value
+};
+
+// Explicit VR little endian meta group naming big endian. The next group
+// number reads as 0100 in little endian, so the reader switches and makes it
+// (0001,0010); then (0100,0010) in big endian, which no encoding can put
+// first after such a meta group.
+const std::vector<uint8_t> metaThenGroup0100 = {
+    0x02, 0x00, 0x10, 0x00,  // (0002,0010)
+    'U',  'I',  0x14, 0x00,  //   UI, length 20
+    '1',  '.',  '2',  '.',  '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', '.', '2', 0x00,
+    0x00, 0x01, 0x00, 0x10,  // group 0100 in little endian: switch, then (0001,0010) in big endian
+    'C',  'S',  0x00, 0x02,  //   CS, length 2
+    'C',  'T',               //   value
+    0x01, 0x00, 0x00, 0x10,  // (0100,0010)
+    'C',  'S',  0x00, 0x02,  //   CS, length 2
+    'M',  'R',               //   value
+};
+
+// The elements as describe shows them, then one line per loose item.
+std::string describeWithLooseItems(DataSet* set) {
+    std::string text = describe(set);
+    const uint32_t loose = set->looseItems != nullptr ? set->looseItems->count() : 0;
+    for (uint32_t index = 0; index < loose; ++index) text += "loose item\n";
+    return text;
+}
+
+using Reader = int (*)(AssociationService&, ByteStream*, DataSet*);
+using Writer = int (*)(AssociationService&, DataSet*, ByteStream*);
+
+int readImplicitLittle(AssociationService& service, ByteStream* stream, DataSet* target) {
+    return service.readImplicitLittle(stream, target);
+}
+int writeImplicitLittle(AssociationService& service, DataSet* source, ByteStream* stream) {
+    return service.writeImplicitLittle(source, stream);
+}
+int readWithSyntax(AssociationService& service, ByteStream* stream, DataSet* target) {
+    return service.readWithSyntax(stream, target, ExplicitLittleEndian);
+}
+int writeWithSyntax(AssociationService& service, DataSet* source, ByteStream* stream) {
+    return service.writeWithSyntax(source, stream, ExplicitLittleEndian);
+}
+int readExplicitBig(AssociationService& service, ByteStream* stream, DataSet* target) {
+    return service.readExplicitBig(stream, target);
+}
+int writeExplicitBig(AssociationService& service, DataSet* source, ByteStream* stream) {
+    return service.writeExplicitBig(source, stream);
+}
+
 class Codecs : public ::testing::Test {
 protected:
     AssociationService service;
@@ -435,5 +546,53 @@ TEST_F(Codecs, ExplicitHeadersNeedVrLettersOrTwoZeroBytes) {
         DataSet target;
         EXPECT_EQ(service.readExplicitLittle(&stream.buffered(), &target), c.result);
         EXPECT_EQ(target.find(0x0010, 0x0010) != nullptr, c.result == 1);
+    }
+}
+
+TEST_F(Codecs, DecodedSetsAreWrittenBackWholeOrNotAtAll) {
+    // Each input decodes completely; the write either fails or gives bytes
+    // that decode to the same elements and items.
+    struct Case {
+        const char* what;
+        Reader read;
+        Writer write;
+        std::vector<uint8_t> bytes;
+        std::string decoded;
+        int written;
+    };
+    const std::vector<Case> cases = {
+        {"an empty item, explicit big endian: an item of length 0 would read back as none", readExplicitBig,
+         writeExplicitBig, explicitBigEmptyItem, "(1300,E000) 0 \n item\n", 0},
+        {"an empty item, implicit little endian", readImplicitLittle, writeImplicitLittle, implicitEmptyItem,
+         "(1300,E000) 0 \n item\n", 0},
+        {"an item before any element belongs to none", readImplicitLittle, writeImplicitLittle, implicitItemFirst,
+         "(0010,0010) 2 5820\nloose item\n", 0},
+        {"an item right after the meta group, implicit VR named", readWithSyntax, writeWithSyntax,
+         metaThenImplicitItem, "(0002,0010) 18 312E322E3834302E31303030382E312E3200\n item\n  (0008,0060) 2 4354\n", 1},
+        {"an item right after the meta group, big endian named", readWithSyntax, writeWithSyntax, metaThenBigItem,
+         "(0002,0010) 20 312E322E3834302E31303030382E312E322E3200\n item\n  (0008,0060) 2 4354\n", 1},
+        {"group 0100 first after a meta group that switches the byte order", readWithSyntax, writeWithSyntax,
+         metaThenGroup0100,
+         "(0001,0010) 2 4354\n(0002,0010) 20 312E322E3834302E31303030382E312E322E3200\n(0100,0010) 2 4D52\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedStream input(c.bytes);
+        DataSet decoded;
+        service.itemBytesLeft = 0;
+        ASSERT_EQ(c.read(service, &input.buffered(), &decoded), 1);
+        EXPECT_EQ(describeWithLooseItems(&decoded), c.decoded);
+
+        ScriptedStream again(c.bytes);
+        DataSet source;
+        ASSERT_EQ(c.read(service, &again.buffered(), &source), 1);
+        ScriptedStream output;
+        ASSERT_EQ(c.write(service, &source, &output), c.written);
+        if (c.written == 0) continue;
+        output.flush();
+        ScriptedStream back(output.output);
+        DataSet reread;
+        ASSERT_EQ(c.read(service, &back.buffered(), &reread), 1);
+        EXPECT_EQ(describeWithLooseItems(&reread), c.decoded);
     }
 }

@@ -229,6 +229,28 @@ TEST_F(DicomFile, ImplicitModeNamesImplicitVrLittleEndianInTheMetaGroup) {
               "(0010,0010) 8 444F455E4A4F484E\n");
 }
 
+TEST_F(DicomFile, BareModeNamesImplicitVrLittleEndianInAMetaGroupItKeeps) {
+    // A bare file gets no meta group of its own, but one the set holds is
+    // written (all implicit) and followed when the file is loaded again.
+    const std::string path = directory.file("bare-with-meta");
+    DataSet set;
+    set.addElement(bytesElement(0x0002, 0x0001, {0x00, 0x01}, vrCode('O', 'B')));
+    set.addElement(textElement(0x0002, 0x0010, "1.2.840.10008.1.2.1", vrCode('U', 'I')));
+    set.addElement(textElement(0x0010, 0x0010, "DOE^JOHN", vrCode('P', 'N')));
+    ASSERT_EQ(service.saveFile(path.c_str(), FileDataSetOnly, &set), 1);
+    const std::vector<uint8_t> bytes = readFile(path);
+    ASSERT_GE(bytes.size(), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8),
+              (std::vector<uint8_t>{0x02, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00}));  // (0002,0000) implicit, at 0
+    int decoded = 0;
+    std::unique_ptr<ObjectDataSet> loaded(service.loadFile(path.c_str(), &decoded));
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(decoded, 1);
+    EXPECT_EQ(describe(loaded.get()),
+              "(0002,0001) 2 0001\n(0002,0010) 18 312E322E3834302E31303030382E312E3200\n"
+              "(0010,0010) 8 444F455E4A4F484E\n");
+}
+
 TEST_F(DicomFile, ShortAndDamagedFilesDecodeOnlyWhatIsThere) {
     struct Case {
         const char* what;

@@ -288,38 +288,45 @@ public:
 
     // Drains source onto the stream. syntaxCode is set only for a write that
     // follows (0002,0010): that element is held until the first element
-    // after the meta group and then decides the encoding.
+    // after the meta group or the first item header, whichever comes first,
+    // and then decides the encoding, as it does for a reader.
     int writeElements(DataSet* source, bool explicitVr, int32_t* syntaxCode, int depth) {
         if (source == nullptr) return 0;
+        // Items that arrived before any element belong to none, and the
+        // encoding has no place for them: the write fails rather than lose them.
+        if (source->looseItems != nullptr && source->looseItems->count() != 0) return 0;
         DataElement* held = nullptr;
         while (DataElement* element = source->nextElement()) {
             if (held != nullptr && element->group > 0x0002) {
-                const int32_t named = syntaxNamedBy(held);
+                const int switched = followSyntax(held, element->group, explicitVr, syntaxCode);
                 delete held;
                 held = nullptr;
-                if (named == 0) {
+                if (switched == 0) {
                     delete element;
                     return 0;
                 }
-                if (named != *syntaxCode) {
-                    stream_.setWriteOrder(byteOrderOf(named));
-                    *syntaxCode = named;
-                    explicitVr = isExplicitVr(named);
-                }
             }
-            const int written = element->element == 0x0000
-                                    ? writeGroupLength(element, remainingGroupSize(source, explicitVr, depth), explicitVr)
-                                    : writeElement(element, explicitVr, depth);
-            if (written == 0) {
-                delete element;
-                delete held;
-                return 0;
-            }
-            if (syntaxCode != nullptr && element->sameTag(0x0002, 0x0010)) {
+            int written = element->element == 0x0000
+                              ? writeGroupLength(element, remainingGroupSize(source, explicitVr, depth), explicitVr)
+                              : writeElement(element, explicitVr);
+            if (written == 1 && syntaxCode != nullptr && element->sameTag(0x0002, 0x0010)) {
                 delete held;
                 held = element;
-            } else {
-                delete element;
+            }
+            if (written == 1 && element->items != nullptr && element->items->count() != 0) {
+                // An item header can be the first thing after the meta group
+                // too: a reader switches on its group FFFE before reading it.
+                if (held != nullptr) {
+                    written = followSyntax(held, itemGroup, explicitVr, syntaxCode);
+                    if (held != element) delete held;
+                    held = nullptr;
+                }
+                if (written == 1) written = writeItems(element, explicitVr, depth);
+            }
+            if (element != held) delete element;
+            if (written == 0) {
+                delete held;
+                return 0;
             }
         }
         delete held;
@@ -342,7 +349,26 @@ private:
         return 1;
     }
 
-    int writeElement(DataElement* element, bool explicitVr, int depth) {
+    // The held Transfer Syntax UID element decides the encoding from the
+    // element of the given group on.
+    int followSyntax(const DataElement* held, uint16_t group, bool& explicitVr, int32_t* syntaxCode) {
+        const int32_t named = syntaxNamedBy(held);
+        if (named == 0) return 0;
+        if (named == *syntaxCode) return 1;
+        if (byteOrderOf(named) != byteOrderOf(*syntaxCode)) {
+            // A reader decides on the group number as the old byte order
+            // gives it: written in the new order, groups 0100 and 0200 look
+            // like 0001 and 0002 and do not make it switch; in the old order
+            // it switches and reads them as 0001 and 0002.
+            if (swapBytes16(group) <= 0x0002) return 0;
+            stream_.setWriteOrder(byteOrderOf(named));
+        }
+        *syntaxCode = named;
+        explicitVr = isExplicitVr(named);
+        return 1;
+    }
+
+    int writeElement(DataElement* element, bool explicitVr) {
         const uint32_t length = element->length;
         // Nothing to write from: an undefined length, or a length without a value.
         if (length == undefinedLength || (length != 0 && element->value == nullptr)) return 0;
@@ -362,20 +388,24 @@ private:
         }
         if (length != 0 && stream_.writeBytes(element->value, length) == 0) return 0;
         if (padded) stream_.writeU8(0);
-        if (element->items != nullptr) {
-            if (depth >= maximumNesting) return 0;
-            for (uint32_t index = 0; index < element->items->count(); ++index) {
-                if (writeItem(element->items->at(index)->element, explicitVr, depth) == 0) return 0;
-            }
+        return 1;
+    }
+
+    // The items of an element, right after it.
+    int writeItems(DataElement* element, bool explicitVr, int depth) {
+        if (depth >= maximumNesting) return 0;
+        for (uint32_t index = 0; index < element->items->count(); ++index) {
+            if (writeItem(element->items->at(index)->element, explicitVr, depth) == 0) return 0;
         }
         return 1;
     }
 
     // An item header carrying the exact size of the contents, then the
-    // item's contents as implicit VR.
+    // item's contents as implicit VR. An item without elements has no
+    // encoding: one of length 0 reads back as no item at all.
     int writeItem(DataSet* item, bool explicitVr, int depth) {
         const uint64_t size = item->draining == 0 ? itemContentsSize(item, depth + 1) : 0;
-        if (size > 0xFFFFFFFEu || item->draining != 0) return 0;
+        if (size == 0 || size > 0xFFFFFFFEu || item->draining != 0) return 0;
         stream_.writeU16(itemGroup).writeU16(itemElement);
         if (explicitVr) stream_.writeU8('S').writeU8('Q').writeU16(0);
         stream_.writeU32(static_cast<uint32_t>(size));

@@ -48,7 +48,8 @@ size_t readAt(std::FILE* file, long offset, uint8_t* buffer, size_t size) {
 
 // A file written all in implicit VR little endian says so: a meta group that
 // names another transfer syntax (kept from the file the set was read from)
-// is corrected, or every other reader would decode the file wrongly.
+// is corrected, or every other reader would decode the file wrongly, and so
+// would loadFile. A bare data set that holds a meta group is no exception.
 void labelImplicitLittleEndian(DataSet* set) {
     DataElement* syntax = set->find(0x0002, 0x0010);
     if (syntax == nullptr) return;
@@ -85,7 +86,7 @@ int AssociationService::saveFile(const char* path, int mode, DataSet* set) {
     FileStream stream;
     if (stream.openForWriting(path) == 0) return 0;
     if (mode != FileDataSetOnly) addMetaHeader(set);
-    if (mode == FileWithHeaderImplicit) labelImplicitLittleEndian(set);
+    if (mode != FileWithHeaderExplicit) labelImplicitLittleEndian(set);
     const int encoded = mode == FileWithHeaderExplicit ? writeWithSyntax(set, &stream, ExplicitLittleEndian)
                                                         : writeImplicitLittle(set, &stream);
     int written = 1;
