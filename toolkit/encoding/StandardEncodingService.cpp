@@ -765,6 +765,7 @@ private:
                 delete held;
                 return 0;
             }
+            if (syntaxCode != nullptr && element->group == 0x0002) metaWritten_ = true;
             if (syntaxCode != nullptr && element->sameTag(0x0002, 0x0010)) {
                 delete held;
                 held = element;
@@ -790,7 +791,14 @@ private:
             held = nullptr;
             if (named == 0 || useCode(named, explicitVr) == 0) return 0;
             *syntaxCode = named;
+        } else if (metaWritten_ && !switchDecided_ && out_->writeOrder != ByteStream::littleEndian) {
+            // A reader recognises the encoding of what follows a meta group
+            // without a Transfer Syntax UID from its first element, as in a
+            // bare data set, and takes big-endian group numbers for little
+            // endian: such a write could not be read back.
+            return 0;
         }
+        switchDecided_ = true;
         if (deferredWritten) return 1;
         deferredWritten = true;
         return writeElements(&deferred, explicitVr, depth, nullptr);
@@ -894,6 +902,10 @@ private:
     ByteStream* out_;
     ByteStream* target_;
     bool encapsulated_;
+    // An element of the meta group has been written; the encoding after it
+    // has been decided.
+    bool metaWritten_ = false;
+    bool switchDecided_ = false;
     MemoryStream* deflating_ = nullptr;
 };
 
