@@ -633,3 +633,18 @@ TEST_F(StandardEncoding, RefusesABigEndianMetaGroupWithoutATransferSyntax) {
     ScriptedStream out;
     EXPECT_EQ(service.writeWithSyntax(&set, &out, ExplicitBigEndian), 0);
 }
+
+// Found by the codec fuzzer: an item before any element decodes as an item
+// of no element, which no writer can place; writing it must fail, not drop it.
+TEST_F(StandardEncoding, RefusesToWriteAnItemOfNoElement) {
+    const uint8_t input[] = {
+        0xFE, 0xFF, 0x00, 0xE0, 0x00, 0x00, 0x00, 0x00,  // item, length 0, before any element
+    };
+    StandardEncodingService service;
+    ScriptedStream in(bytesOf(input));
+    DataSet set;
+    service.itemBytesLeft = 0;
+    ASSERT_EQ(service.readImplicitLittle(&in.buffered(), &set), 1);
+    ScriptedStream out;
+    EXPECT_EQ(service.writeImplicitLittle(&set, &out), 0);
+}

@@ -738,6 +738,9 @@ private:
     }
 
     int writeElements(DataSet* source, bool explicitVr, int depth, int32_t* syntaxCode) {
+        // Items that came before any element belong to no element: written
+        // nowhere, they would be lost without a word.
+        if (source->looseItems != nullptr && source->looseItems->count() != 0) return 0;
         DataElement* held = nullptr;
         // Groups below the meta group (0000, 0001) come after it: a file
         // starts with its meta group.
