@@ -47,7 +47,7 @@ else
   cache=${XDG_CACHE_HOME:-$HOME/.cache}/dicomtoolkit-windows-vm
 fi
 timeout_seconds=${DICOMTOOLKIT_WINDOWS_VM_TIMEOUT:-3000}
-memory_mib=2048
+memory_mib=3072
 cpus=$(nproc 2>/dev/null || echo 2)
 
 command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing (package qemu-system-x86)"
@@ -55,8 +55,10 @@ command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86_64 is missing (
 mkdir -p "$cache" || die "cannot create the cache $cache"
 
 # The guest's first process: loads the 9p modules, mounts this machine's root
-# read-only and the run's scratch folder, and runs the scratch folder's
-# guest.sh inside that root. Its text is part of the boot folder's name.
+# read-only, gives it a writable /tmp (this machine's /tmp below, memory
+# above, so that a checkout under /tmp stays visible) and a /run in memory,
+# mounts the run's scratch folder and runs its guest.sh inside that root.
+# Its text is part of the boot folder's name.
 init_script() {
   cat <<'INIT'
 #!/bin/busybox sh
@@ -70,17 +72,21 @@ options=trans=virtio,version=9p2000.L,msize=512000
 # cache=loose: with cache=mmap Wine was seen to map a page of zeros.
 mount -t 9p -o $options,ro,cache=loose hostroot /newroot || { echo "wine-vm: cannot mount the host's root"; reboot -f; }
 R=/newroot
-mount -t tmpfs -o size=75% tmp $R/tmp
-mount -t tmpfs run $R/run
+mkdir -p /memory
+mount -t tmpfs -o size=75% memory /memory
+mkdir -p /memory/tmp /memory/work
+mount -t overlay -o lowerdir=$R/tmp,upperdir=/memory/tmp,workdir=/memory/work overlay $R/tmp \
+  || mount -t tmpfs -o size=75% tmp $R/tmp
+mount -t tmpfs -o size=75% run $R/run
 mount --move /proc $R/proc
 mount --move /sys $R/sys
 mount --move /dev $R/dev
-mkdir -p $R/dev/shm $R/dev/pts $R/tmp/scratch
+mkdir -p $R/dev/shm $R/dev/pts $R/run/wine-vm/scratch
 mount -t tmpfs shm $R/dev/shm
 mount -t devpts devpts $R/dev/pts
-mount -t 9p -o $options,cache=none scratch $R/tmp/scratch
+mount -t 9p -o $options,cache=none scratch $R/run/wine-vm/scratch
 ip link set lo up
-chroot $R /bin/bash /tmp/scratch/guest.sh
+chroot $R /bin/bash /run/wine-vm/scratch/guest.sh
 sync
 reboot -f
 INIT
@@ -176,28 +182,38 @@ run_guest() {
   for dir in "$@"; do
     dir=$(cd "$dir" && pwd) || die "no such folder: $dir"
     shares+=(-virtfs "local,path=$dir,mount_tag=writable$index,security_model=passthrough,multidevs=remap")
-    mounts+="mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=none writable$index $(printf %q "$dir")"$'\n'
+    mounts+="share writable$index $(printf %q "$dir")"$'\n'
     index=$((index + 1))
   done
   {
     echo '#!/bin/bash'
     echo "prefix_name=$(printf %q "$prefix_name")"
-    printf '%s' "$mounts"
     cat <<'GUEST'
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-export HOME=/tmp/home LANG=C.UTF-8 WINEPREFIX=/tmp/wineprefix WINEARCH=win32
+G=/run/wine-vm
+S=$G/scratch
+export HOME=$G/home LANG=C.UTF-8 WINEPREFIX=$G/prefix WINEARCH=win32
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-S=/tmp/scratch
-mkdir -p "$HOME" "$WINEPREFIX" /tmp/cache
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose cache /tmp/cache
-cached=/tmp/cache/$prefix_name
+# share TAG FOLDER CACHING: a folder of the host, writable at its own path.
+share() {
+  mkdir -p "$2" 2>/dev/null
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=$3 "$1" "$2" && return 0
+  echo "cannot mount $2" >"$S/failed"
+  exit 1
+}
+GUEST
+    printf '%s' "${mounts//$'\n'/ none$'\n'}"
+    cat <<'GUEST'
+mkdir -p "$HOME" "$WINEPREFIX"
+share cache $G/cache loose
+cached=$G/cache/$prefix_name
 builtin=/usr/lib/i386-linux-gnu/wine/i386-windows
 started=$(date +%s.%N)
 if [ -f "$cached/system.reg" ]; then
   # The cached prefix is the lower layer; what Wine writes goes to memory.
-  mkdir -p /tmp/overlay/upper /tmp/overlay/work
-  mount -t overlay overlay -o "lowerdir=$cached,upperdir=/tmp/overlay/upper,workdir=/tmp/overlay/work" "$WINEPREFIX"
+  mkdir -p $G/upper $G/work
+  mount -t overlay overlay -o "lowerdir=$cached,upperdir=$G/upper,workdir=$G/work" "$WINEPREFIX"
   echo "prefix from the cache" >"$S/prefix"
 else
   wineboot --init >"$S/wineboot.log" 2>&1
@@ -230,7 +246,7 @@ while IFS=$'\t' read -r -a command; do
 done <"$S/list"
 finished=$(date +%s.%N)
 wineserver -k 2>/dev/null
-umount /tmp/cache 2>/dev/null
+umount $G/cache 2>/dev/null
 awk -v a="$started" -v b="$prefixed" -v c="$finished" -v n="$count" \
   'BEGIN { printf "%.1f %.1f %d\n", b - a, c - b, n }' >"$S/times"
 sync
@@ -266,6 +282,7 @@ GUEST
   wait $machine 2>/dev/null
   trap - INT TERM HUP
   [ -f "$scratch/prefix" ] && note "$(cat "$scratch/prefix")"
+  [ -f "$scratch/failed" ] && note "$(cat "$scratch/failed")"
   if [ -s "$scratch/times" ]; then
     read -r prefix_seconds program_seconds count <"$scratch/times"
     note "boot ran $count commands in $((SECONDS - started))s (prefix ${prefix_seconds}s, commands ${program_seconds}s)"
