@@ -278,13 +278,7 @@ bool runChild(const std::string& arguments, std::string& errors, DWORD& status, 
 }
 
 void checkUnfilteredFaultKills() {
-    // Wine's default handler starts its debugger, which takes long to report
-    // at length; with the debugger left out the process ends at once.
-    // Windows ignores the variable.
-    char overrides[1024] = "";
-    const DWORD length = GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
-    std::string withoutDebugger = length > 0 && length < sizeof overrides ? std::string(overrides) + ";" : "";
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", (withoutDebugger + "winedbg.exe=d").c_str());
+    // Wine's default handler starts its debugger, which reports at length.
     std::string errors;
     DWORD status = 0;
     check(runChild("unfiltered-fault", errors, status, true), "the child with no filter ends");
