@@ -11,6 +11,7 @@
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -546,4 +547,28 @@ TEST(StorageServer, SigtermAndSigintEndItCleanly) {
         EXPECT_EQ(namesIn(folders.store), std::vector<std::string>{storedUid + ".dcm"});
         EXPECT_EQ(namesIn(folders.scratch.path()), (std::vector<std::string>{"sources", "store"}));
     }
+}
+
+// --config: the configuration file decides who may associate, and a file
+// that cannot be read stops the server rather than accepting everyone.
+TEST(StorageServer, ConfigurationFileDecidesWhoMayAssociate) {
+    TemporaryDirectory scratch;
+    const std::string configuration = scratch.file("accept.cfg");
+    {
+        std::ofstream file(configuration);
+        file << "# who may send\nscanner ECHOER remoteae\n";
+    }
+    StorageServer server(scratch.file("store"), {"--config", configuration});
+    ASSERT_TRUE(server.ready()) << server.output();
+    const ToolRun listed = runDicomtk({"echo", "-aet", "ECHOER", "127.0.0.1", server.portText()});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    const ToolRun other = runDicomtk({"echo", "-aet", "INTRUDER", "127.0.0.1", server.portText()});
+    EXPECT_NE(other.status, 0);
+    EXPECT_TRUE(contains(other.err, "no association")) << other.err;
+
+    const ToolRun missing = runDicomtk({"serve", "--port", "1", "--store-dir", scratch.file("other"), "--config",
+                                        scratch.file("missing.cfg")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(contains(missing.err, "missing.cfg")) << missing.err;
+    EXPECT_TRUE(contains(missing.err, "cannot read the configuration")) << missing.err;
 }
