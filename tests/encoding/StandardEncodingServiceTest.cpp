@@ -648,3 +648,31 @@ TEST_F(StandardEncoding, RefusesToWriteAnItemOfNoElement) {
     ScriptedStream out;
     EXPECT_EQ(service.writeImplicitLittle(&set, &out), 0);
 }
+
+// Found by the codec fuzzer: a meta group with two Transfer Syntax UIDs
+// names two encodings for what follows. A set hands out elements of one tag
+// in no fixed order, so a written copy could come back read in the other
+// encoding: both reading and writing refuse such a meta group.
+TEST_F(StandardEncoding, RefusesAMetaGroupWithTwoTransferSyntaxes) {
+    const uint8_t input[] = {
+        0x02, 0x00, 0x10, 0x00, 'U', 'I', 0x14, 0x00,  // (0002,0010) UI length 20
+        '1', '.', '2', '.', '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', '.', '1', 0x00,
+        0x02, 0x00, 0x10, 0x00, 'U', 'I', 0x12, 0x00,  // (0002,0010) UI length 18
+        '1', '.', '2', '.', '8', '4', '0', '.', '1', '0', '0', '0', '8', '.', '1', '.', '2', 0x00,
+        0x08, 0x00, 0x60, 0x00, 'C', 'S', 0x02, 0x00, 'C', 'T',  // (0008,0060) CS "CT"
+    };
+    StandardEncodingService service;
+    {
+        ScriptedStream in(bytesOf(input));
+        DataSet set;
+        service.itemBytesLeft = 0;
+        EXPECT_EQ(service.readWithSyntax(&in.buffered(), &set, ExplicitLittleEndian), 0);
+        EXPECT_STREQ(service.lastProblem.reason, "transfer syntax given twice");
+    }
+    DataSet set;
+    set.addElement(textElement(0x0002, 0x0010, "1.2.840.10008.1.2.1"));
+    set.addElement(textElement(0x0002, 0x0010, "1.2.840.10008.1.2"));
+    set.addElement(textElement(0x0008, 0x0060, "CT"));
+    ScriptedStream out;
+    EXPECT_EQ(service.writeWithSyntax(&set, &out, ExplicitLittleEndian), 0);
+}

@@ -345,7 +345,12 @@ private:
             if (result == 0) return 0;
             if (syntax != nullptr && !syntax->done && header.group == 0x0002) {
                 syntax->metaRead = true;
-                if (header.element == 0x0010) syntax->named = target->find(0x0002, 0x0010);
+                if (header.element == 0x0010) {
+                    // Two Transfer Syntax UIDs name two encodings for the
+                    // rest: which one holds cannot be told.
+                    if (syntax->named != nullptr) return fail("transfer syntax given twice", header);
+                    syntax->named = target->find(0x0002, 0x0010);
+                }
             }
         }
         if (undefinedItem) {
@@ -770,7 +775,13 @@ private:
             }
             if (syntaxCode != nullptr && element->group == 0x0002) metaWritten_ = true;
             if (syntaxCode != nullptr && element->sameTag(0x0002, 0x0010)) {
-                delete held;
+                // A second Transfer Syntax UID would leave the reader to
+                // pick one of two encodings for what follows.
+                if (held != nullptr) {
+                    delete held;
+                    delete element;
+                    return 0;
+                }
                 held = element;
             } else {
                 delete element;
