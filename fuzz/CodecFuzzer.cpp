@@ -15,75 +15,20 @@
 //   fuzz/seed_corpus.sh /tmp/codec-seeds && mkdir -p /tmp/codec-corpus
 //   build-fuzz/fuzz/codec_fuzzer -runs=10000000 /tmp/codec-corpus /tmp/codec-seeds
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "encoding/TransferSyntax.h"
 #include "encoding/StandardEncodingService.h"
 #include "network/AssociationService.h"
 
 namespace {
 
-class MemoryStream : public ByteStream {
-public:
-    MemoryStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    int rawRead(uint8_t* buffer, uint32_t maximum) override {
-        if (offset_ == size_) return -1;
-        const size_t count = size_ - offset_ < maximum ? size_ - offset_ : maximum;
-        std::memcpy(buffer, data_ + offset_, count);
-        offset_ += count;
-        return static_cast<int>(count);
-    }
-    int rawWrite(const uint8_t* buffer, uint32_t count) override {
-        output.insert(output.end(), buffer, buffer + count);
-        return 1;
-    }
-    std::vector<uint8_t> output;
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t offset_ = 0;
-};
-
-// Drains the set into text: tags, lengths, value bytes and items. Odd
-// lengths are shown padded, as they come back once written; elements are
-// sorted, since a set hands out elements of the same tag in no fixed order.
-std::string describe(DataSet* set) {
-    std::vector<std::string> lines;
-    while (DataElement* element = set->nextElement()) {
-        if (element->element != 0) {
-            const uint32_t length = element->length + (element->length & 1u);
-            char header[32];
-            std::snprintf(header, sizeof header, "(%04X,%04X)%u:", element->group, element->element, length);
-            std::string line = header;
-            if (element->value != nullptr) line.append(reinterpret_cast<char*>(element->value), element->length);
-            if (element->length != length) line.push_back('\0');
-            if (element->items != nullptr) {
-                for (uint32_t index = 0; index < element->items->count(); ++index) {
-                    line += "[" + describe(element->items->at(index)->element) + "]";
-                }
-            }
-            lines.push_back(line);
-        }
-        delete element;
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    // Items that came before any element are kept apart from the elements.
-    if (set->looseItems != nullptr) {
-        for (uint32_t index = 0; index < set->looseItems->count(); ++index) {
-            text += "loose[" + describe(set->looseItems->at(index)->element) + "]\n";
-        }
-    }
-    return text;
-}
+using fuzzing::describe;
+using fuzzing::MemoryStream;
 
 // The file operations' codec: the syntax loadFile starts with up to the meta
 // group's Transfer Syntax UID, then the syntax it names.

@@ -11,6 +11,7 @@
 
 #include "Commands.h"
 #include "NetworkOptions.h"
+#include "QueryKeys.h"
 #include "dimse/QueryRetrieveSopClasses.h"
 
 namespace {
@@ -39,52 +40,12 @@ const char* const moveHelp =
     "one. Exit status 0 only when the final status is Success and no\n"
     "sub-operation failed.\n";
 
-struct Key {
-    uint16_t group;
-    uint16_t element;
-    std::string value;
-    uint16_t vr = 0;
-};
-
-// Attributes whose values are UIDs, padded with a zero byte rather than a space.
-bool isUidKey(uint16_t group, uint16_t element) {
-    return (group == 0x0008 && (element == 0x0016 || element == 0x0018 || element == 0x1150 || element == 0x1155)) ||
-           (group == 0x0020 && (element == 0x000D || element == 0x000E || element == 0x0052));
-}
-
-// "TAG" or "TAG=VALUE", TAG a tag gggg,eeee or a keyword of the
-// dictionary; "" or the problem.
-std::string parseKey(const std::string& text, const DataDictionary& dictionary, Key& key) {
-    const size_t equals = text.find('=');
-    const std::string tag = text.substr(0, equals);
-    key.value = equals == std::string::npos ? "" : text.substr(equals + 1);
-    if (!dictionary.tagFromText(tag.c_str(), key.group, key.element)) {
-        return "key '" + text + "' is not gggg,eeee[=VALUE] or KEYWORD[=VALUE]";
-    }
-    key.vr = dictionary.lookup(key.group, key.element);
-    if (key.group == 0x0000 || key.group == 0x0002 || key.element == 0x0000) {
-        return "key '" + text + "' names no attribute of an identifier";
-    }
-    if (key.value.size() > 1024) return "the value of key " + tag + " is longer than 1024 characters";
-    return "";
-}
-
-void addKey(DataSet& identifier, const Key& key) {
-    std::string value = key.value;
-    const bool uid = key.vr == vrCode('U', 'I') || (key.vr == 0 && isUidKey(key.group, key.element));
-    if (value.size() % 2 != 0) value.push_back(uid ? '\0' : ' ');
-    auto* element = new DataElement(key.group, key.element, static_cast<uint32_t>(value.size()), 1);
-    if (!value.empty() && element->value != nullptr) std::memcpy(element->value, value.data(), value.size());
-    element->vr = key.vr;
-    if (identifier.find(key.group, key.element) != nullptr || !identifier.addElement(element)) delete element;
-}
-
 struct QueryOptions {
     PeerOptions peer;
     bool studyRoot = false;
     std::string level;
     std::string destination;
-    std::vector<Key> keys;
+    std::vector<QueryKey> keys;
 };
 
 // Parses the options of find (withDestination false) or move.
@@ -106,8 +67,8 @@ std::string parseQuery(const std::vector<std::string>& arguments, bool withDesti
             } else if (argument == "--dest") {
                 options.destination = value;
             } else {
-                Key key;
-                const std::string problem = parseKey(value, dictionary, key);
+                QueryKey key;
+                const std::string problem = parseQueryKey(value, dictionary, key);
                 if (!problem.empty()) return problem;
                 options.keys.push_back(key);
             }
@@ -139,8 +100,8 @@ std::string parseQuery(const std::vector<std::string>& arguments, bool withDesti
 
 std::unique_ptr<ObjectDataSet> identifierOf(const QueryOptions& options) {
     std::unique_ptr<ObjectDataSet> identifier(new ObjectDataSet);
-    addKey(*identifier, {0x0008, 0x0052, options.level, vrCode('C', 'S')});
-    for (const Key& key : options.keys) addKey(*identifier, key);
+    addQueryKey(*identifier, {0x0008, 0x0052, options.level, vrCode('C', 'S')});
+    for (const QueryKey& key : options.keys) addQueryKey(*identifier, key);
     return identifier;
 }
 
