@@ -162,6 +162,40 @@ TEST(PDataPdu, GathersAMessageSplitOverThreePdus) {
     EXPECT_EQ(bufferedInput(*pdu.buffer()), expected);
 }
 
+// A peer decides how many PDVs a message takes: the payload gathered for
+// one message stops at maximumMessageLength, whatever the PDUs look like.
+TEST(PDataPdu, MessageStopsAtItsMaximumLength) {
+    struct Case {
+        uint32_t maximum;
+        int accepted;  // PDUs of 100, 50 and 7 payload bytes read before a refusal
+    };
+    const Case cases[] = {{157, 3}, {156, 2}, {150, 2}, {149, 1}, {100, 1}, {99, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.maximum);
+        std::vector<uint8_t> wire;
+        const std::vector<uint8_t> parts[3] = {payload(100), payload(50), payload(7)};
+        for (int index = 0; index < 3; ++index) {
+            const std::vector<uint8_t> pdu = pduBytes({pdvBytes(5, index == 2 ? 0x02 : 0x00, parts[index])});
+            wire.insert(wire.end(), pdu.begin(), pdu.end());
+        }
+        ScriptedStream stream(wire);
+        stream.setReadOrder(2);
+        PDataPdu pdu;
+        pdu.maximumMessageLength = c.maximum;
+        int accepted = 0;
+        for (; accepted < 3; ++accepted) {
+            uint8_t type = 0;
+            stream.readU8(type);
+            if (pdu.readBody(&stream) == 0) break;
+        }
+        EXPECT_EQ(accepted, c.accepted);
+        if (accepted < 3) {
+            EXPECT_EQ(pdu.buffer()->availableCount(), 0u);  // nothing of the refused message is kept
+            EXPECT_EQ(pdu.isMessageComplete(), 0);
+        }
+    }
+}
+
 TEST(PDataPdu, RefusesMalformedPdvLengths) {
     struct Case {
         const char* what;

@@ -62,7 +62,8 @@ int PDataPdu::readBody(ByteStream* stream) {
         // The PDV's payload must lie inside what is left of its PDU, and a
         // message comes on one context in PDVs of one kind.
         const uint8_t command = pdvControlHeader & commandBit;
-        if (pdvLength < 2 || pdvLength > pduLength - 4 ||
+        const uint64_t gathered = static_cast<uint64_t>(pdvBuffer.availableCount()) + (pdvLength - 2);
+        if (pdvLength < 2 || pdvLength > pduLength - 4 || gathered > maximumMessageLength ||
             (gathering && (pdvContextId != gatheringContextId || command != gatheringCommand))) {
             wellFormed = 0;
             break;

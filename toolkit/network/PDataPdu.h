@@ -18,6 +18,7 @@ public:
     static constexpr uint32_t fragmentSize = 4096;
     static constexpr uint8_t commandBit = 0x01;
     static constexpr uint8_t lastFragmentBit = 0x02;
+    static constexpr uint32_t defaultMaximumMessageLength = 0xFFFFFFFFu;
 
     PDataPdu();
     virtual ~PDataPdu();
@@ -29,8 +30,9 @@ public:
     // length shows a PDU in progress, with nothing consumed). Returns 1, or 0
     // for a malformed PDU (a PDV length below 2 or past the end of its PDU, a
     // PDU longer than maximumReceiveLength, a PDV of a message on another
-    // context or of the other kind than the PDVs before it) or a stream that
-    // failed; the receive state is then cleared.
+    // context or of the other kind than the PDVs before it, a PDV that takes
+    // the message beyond maximumMessageLength) or a stream that failed; the
+    // receive state is then cleared.
     int readBody(ByteStream* stream);
     // Forgets a partly received PDU or message and any payload not decoded.
     void resetReceiveState();
@@ -57,6 +59,10 @@ public:
     // The maximum PDU length this side announced, 0 for none. A received
     // P-DATA-TF within it is buffered whole before its PDVs are read.
     uint32_t maximumReceiveLength = 0;
+    // The largest message (command set or data set) gathered from the peer:
+    // a PDV that would take the payload of one message beyond it makes the
+    // PDU malformed. The default is what the 32-bit counters of a stream hold.
+    uint32_t maximumMessageLength = defaultMaximumMessageLength;
     // A message is being gathered: the context and control header of its
     // first PDV, which every later PDV of it must share.
     int32_t gathering = 0;

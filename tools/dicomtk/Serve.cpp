@@ -32,8 +32,8 @@ namespace {
 
 const char* const serveHelp =
     "usage: dicomtk serve [--port P] [--aet AET] [--store-dir DIR] [--request-timeout S]\n"
-    "                     [--max-associations N] [--no-fsync] [--destinations FILE] [--reindex]\n"
-    "                     [--config FILE]\n"
+    "                     [--max-associations N] [--max-message-size BYTES] [--no-fsync]\n"
+    "                     [--destinations FILE] [--reindex] [--config FILE]\n"
     "\n"
     "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
@@ -44,7 +44,9 @@ const char* const serveHelp =
     "flushing to the system, as most storage servers do). Listens on port P\n"
     "(11112) as AE title AET (DICOMTK), serves up to N associations at once (8)\n"
     "and drops a connection that sends no association request within S seconds\n"
-    "(30). Prints one line per association and one per failure. SIGINT or\n"
+    "(30). An association whose peer sends a message (command set or data\n"
+    "set) of more than BYTES (4294967295, the most a message can hold) is\n"
+    "aborted. Prints one line per association and one per failure. SIGINT or\n"
     "SIGTERM ends it cleanly.\n"
     "\n"
     "It answers C-FIND and C-MOVE (Patient Root and Study Root; levels PATIENT,\n"
@@ -90,6 +92,7 @@ struct Settings {
     std::string folder = "dicom-store";
     int32_t requestTimeout = 30;
     long maximumAssociations = 8;
+    uint64_t maximumMessage = PDataPdu::defaultMaximumMessageLength;
     bool sync = true;
     bool reindex = false;
     std::string destinationsFile;
@@ -186,6 +189,7 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
                                                     : new ServerService);
     ToolService& service = *made;
     service.requestTimeoutSeconds = settings.requestTimeout;
+    service.maximumMessageLength = static_cast<uint32_t>(settings.maximumMessage);
     const std::string peer = addressText(peerAddress);
     if (!service.serveConnection(connection)) {
         say("association from " + peer + " not established (refused, malformed or silent)");
@@ -309,6 +313,15 @@ bool parseCount(const std::string& text, long low, long high, long& out) {
     return true;
 }
 
+// A byte count from low to high, digits only (long is 32 bits on Windows).
+bool parseByteCount(const std::string& text, uint64_t low, uint64_t high, uint64_t& out) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const uint64_t value = std::strtoull(text.c_str(), nullptr, 10);
+    if (value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
 }  // namespace
 
 int runServe(const std::vector<std::string>& arguments) {
@@ -343,6 +356,10 @@ int runServe(const std::vector<std::string>& arguments) {
         } else if (argument == "--max-associations") {
             if (!value(text) || !parseCount(text, 1, 1000, settings.maximumAssociations)) {
                 return fail("serve", "--max-associations needs a count from 1 to 1000");
+            }
+        } else if (argument == "--max-message-size") {
+            if (!value(text) || !parseByteCount(text, 1024, PDataPdu::defaultMaximumMessageLength, settings.maximumMessage)) {
+                return fail("serve", "--max-message-size needs bytes from 1024 to 4294967295");
             }
         } else if (argument == "--no-fsync") {
             settings.sync = false;
