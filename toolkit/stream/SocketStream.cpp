@@ -19,7 +19,9 @@ std::mutex& socketLibraryGuard() {
 }
 
 constexpr uint16_t internetFamily = 2;  // IPv4
-constexpr int listenBacklog = 5;
+// Connections that arrive faster than the server accepts them wait in the
+// queue rather than for the peer to try again a second later.
+constexpr int listenBacklog = 128;
 constexpr size_t longestHostText = 139;
 
 platform::SocketKind kindOf(int datagramSocket) {
