@@ -341,6 +341,27 @@ TEST(Dicomtk, BadInputIsNamedOnOneLineAndLeavesNoOutput) {
     }
 }
 
+// A key of find must name an attribute of the identifier: an element of
+// group FFFE would go out as an item or delimiter header, and the peer would
+// misread the identifier. Refused before any connection is made.
+TEST(Dicomtk, FindRefusesKeysThatNameNoAttributeOfAnIdentifier) {
+    TemporaryDirectory directory;
+    const std::vector<std::string> keys = {
+        "FFFEFDFF",            // the fuzzer's input: bytes 46 46 46 45 46 44 46 46
+        "FFFE,E000=x",         // an item
+        "(FFFE,E0DD)",         // a sequence delimitation
+        "0000,0100",           // the command group
+        "0002,0010=1.2.840",   // the meta group
+        "0010,0000",           // a group length
+    };
+    for (const std::string& key : keys) {
+        SCOPED_TRACE(key);
+        const ToolRun run = dicomtk(directory, {"find", "-k", key, "127.0.0.1", "1"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("names no attribute of an identifier"), std::string::npos) << run.err;
+    }
+}
+
 TEST(Dicomtk, FailedWriteLeavesWhatWasAtTheOutputPathAsItWas) {
     // dicomtk writes with its files limited to 512 bytes, so writing fails
     // whoever runs the test (the limit holds for root too); the refused

@@ -20,7 +20,9 @@ std::string parseQueryKey(const std::string& text, const DataDictionary& diction
         return "key '" + text + "' is not gggg,eeee[=VALUE] or KEYWORD[=VALUE]";
     }
     key.vr = dictionary.lookup(key.group, key.element);
-    if (key.group == 0x0000 || key.group == 0x0002 || key.element == 0x0000) {
+    // Group FFFE holds the item and delimitation tags: an element there
+    // would read as an item of the identifier, not as an attribute.
+    if (key.group == 0x0000 || key.group == 0x0002 || key.group == 0xFFFE || key.element == 0x0000) {
         return "key '" + text + "' names no attribute of an identifier";
     }
     if (key.value.size() > 1024) return "the value of key " + tag + " is longer than 1024 characters";

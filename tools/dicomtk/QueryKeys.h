@@ -18,7 +18,8 @@ struct QueryKey {
 };
 
 // "TAG" or "TAG=VALUE", TAG a tag gggg,eeee or a keyword of the
-// dictionary; "" or the problem.
+// dictionary; "" or the problem. Command and meta groups, group lengths and
+// the item tags of group FFFE name no attribute of an identifier.
 std::string parseQueryKey(const std::string& text, const DataDictionary& dictionary, QueryKey& key);
 
 // Adds the key's element to the identifier, its value padded to an even
