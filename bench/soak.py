@@ -102,12 +102,16 @@ def main():
                 failures.append("%s: status %d: %s" % (name, result.returncode, result.stderr.decode()[-300:]))
             if done[0] % (total // 20 or 1) == 0:
                 samples.append((done[0], resident_bytes(server.pid)))
-                print("%6d associations, server resident %.1f MiB" % samples[-1][:1] + (samples[-1][1] / 2**20,),
+                print("%6d associations, server resident %.1f MiB" % (samples[-1][0], samples[-1][1] / 2**20),
                       flush=True)
 
     began = time.monotonic()
-    with concurrent.futures.ThreadPoolExecutor(peers) as pool:
-        list(pool.map(one, range(total)))
+    try:
+        with concurrent.futures.ThreadPoolExecutor(peers) as pool:
+            list(pool.map(one, range(total)))
+    except BaseException:
+        server.kill()
+        raise
     elapsed = time.monotonic() - began
     end = resident_bytes(server.pid)
     server.send_signal(signal.SIGTERM)
