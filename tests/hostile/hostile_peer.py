@@ -274,7 +274,12 @@ class Server:
 
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
-        status = self.process.wait(timeout=CASE_SECONDS)
+        try:
+            status = self.process.wait(timeout=CASE_SECONDS)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            status = self.process.wait()
+            self.lines.append("(did not end within %d s of SIGTERM)\n" % CASE_SECONDS)
         self.reader.join(CASE_SECONDS)
         return status, "".join(self.lines)
 
@@ -633,6 +638,8 @@ def main():
                 failures.append("warm-up: " + problem)
         start = server.resident_bytes()
         for name, run in CASES:
+            if not server.alive():
+                break
             if chosen and not any(part in name for part in chosen):
                 continue
             began = time.monotonic()
