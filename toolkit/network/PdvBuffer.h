@@ -18,7 +18,8 @@ public:
     // Writes the bytes to the peer and flushes it.
     int rawWrite(const uint8_t* buffer, uint32_t count) override;
 
-    // Moves exactly n bytes from peer into this buffer's input.
+    // Moves exactly n bytes from peer into this buffer's input, behind what
+    // is buffered there.
     int pull(ByteStream* peer, uint32_t n);
     // Moves the first n pending output bytes into peer.
     int push(ByteStream* peer, uint32_t n);
