@@ -12,7 +12,7 @@ int PdvBuffer::rawRead(uint8_t* buffer, uint32_t maximum) {
 int PdvBuffer::rawWrite(const uint8_t* buffer, uint32_t count) {
     if (peer == nullptr) return 0;
     const int written = peer->writeBytes(buffer, count);
-    peer->flush();
+    if (flushPeer != 0) peer->flush();
     return written;
 }
 
