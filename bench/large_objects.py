@@ -22,7 +22,7 @@ stored, read before the server is stopped. The limits are 1.25 times the
 file plus 16 MiB (load, dump, copy) or plus 32 MiB (server and sender).
 MiB = 2^20 bytes.
 
-  bench/large_objects.py [--build build-release] [--runs 3] [--huge] [--work DIR]
+  bench/large_objects.py [--build build-release] [--runs 5] [--huge] [--work DIR]
 """
 
 import argparse
@@ -184,13 +184,13 @@ class LargeObjects:
 def main(arguments):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build-release", help="the release build folder (default: build-release)")
-    parser.add_argument("--runs", type=int, default=None, help="runs of each (default 3; 1 with --huge)")
+    parser.add_argument("--runs", type=int, default=None, help="runs of each (default 5; 1 with --huge)")
     parser.add_argument("--huge", action="store_true", help="a 4,000-frame object (about 2 GB) instead of 400 frames")
     parser.add_argument("--work", default=None, help="folder for the object, copies and received files "
                         "(default: a temporary folder on the disk)")
     options = parser.parse_args(arguments)
     frames = 4000 if options.huge else 400
-    runs = options.runs or (1 if options.huge else 3)
+    runs = options.runs or (1 if options.huge else 5)
     work = tempfile.mkdtemp(prefix="large-objects-", dir=options.work)
     try:
         bench = LargeObjects(options.build, work, runs, frames)

@@ -28,7 +28,7 @@ contestant), and reports medians and the median of the per-run ratios:
 
 MB/s = bytes of the files / seconds, 1 MB = 10^6 bytes; MiB = 2^20 bytes.
 
-  bench/peers.py [--build build-release] [--runs 5] [--quick] [--work DIR]
+  bench/peers.py [--build build-release] [--runs 7] [--quick] [--work DIR]
 """
 
 import argparse
@@ -325,13 +325,13 @@ class Bench:
 def main(arguments):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build-release", help="the release build folder (default: build-release)")
-    parser.add_argument("--runs", type=int, default=None, help="runs of each contestant (default 5, --quick 2)")
+    parser.add_argument("--runs", type=int, default=None, help="runs of each contestant (default 7, --quick 2)")
     parser.add_argument("--quick", action="store_true", help="fewer runs and associations, for a first look")
     parser.add_argument("--files", type=int, default=200)
     parser.add_argument("--work", default=None, help="folder for the corpus and the received files "
                         "(default: a temporary folder on the disk)")
     options = parser.parse_args(arguments)
-    runs = options.runs or (2 if options.quick else 5)
+    runs = options.runs or (2 if options.quick else 7)
     associations = 1000 if options.quick else 10000
     work = tempfile.mkdtemp(prefix="peers-", dir=options.work)
     try:

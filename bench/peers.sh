@@ -4,8 +4,8 @@
 # Convert, and the storage server's memory. Installs DCMTK when missing (as
 # root, through apt-get), builds the release tools in build-release/ (or
 # --build DIR) and runs bench/peers.py, which prints each run and a table of
-# medians and ratios. About 10 minutes on 2 cores; --quick takes 2 runs of
-# each instead of 5.
+# medians and ratios. About 3 minutes on 2 cores; --quick takes 2 runs of
+# each instead of 7, and 1,000 associations instead of 10,000.
 #
 #   bench/peers.sh [--quick] [--runs N] [--build DIR] [--work DIR]
 set -euo pipefail
