@@ -50,7 +50,10 @@ int PDataPdu::readBody(ByteStream* stream) {
         pduLength = static_cast<uint32_t>(header[1]) << 24 | static_cast<uint32_t>(header[2]) << 16 |
                     static_cast<uint32_t>(header[3]) << 8 | header[4];
         if (wellFormed && maximumReceiveLength != 0) {
-            wellFormed = pduLength <= maximumReceiveLength && stream->ensureAvailable(pduLength);
+            // The whole PDU at once, in one chunk: not a kilobyte at a time.
+            const uint32_t buffered = stream->availableCount();
+            wellFormed = pduLength <= maximumReceiveLength &&
+                         (buffered >= pduLength || stream->bufferInput(pduLength - buffered, pduLength) != 0);
         }
     }
     messageComplete = 0;

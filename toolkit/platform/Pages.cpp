@@ -5,6 +5,9 @@
 #else
 #include <sys/mman.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace platform {
 
@@ -32,5 +35,12 @@ void releasePages(uint8_t* pages, uint32_t size) {
 }
 
 #endif
+
+void keepFreedMemoryForReuse() {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    mallopt(M_TRIM_THRESHOLD, 16 << 20);
+#endif
+}
 
 }  // namespace platform
