@@ -138,7 +138,8 @@ def one_send(pairing, files, total_bytes, work):
             seconds = time.perf_counter() - start
         finally:
             server.stop()
-        received = len(os.listdir(folder))
+        # The objects; dicomtk serve keeps its index of them beside them.
+        received = len([name for name in os.listdir(folder) if not name.startswith("index.sqlite")])
         if done.returncode != 0 or received != len(files):
             raise RuntimeError(f"{name}: sender status {done.returncode}, {received} of {len(files)} files received: "
                                f"{done.stderr.decode('utf-8', 'replace')[-500:]}")

@@ -7,6 +7,7 @@
 
 #include "../support/DataSetText.h"
 #include "../support/TemporaryFiles.h"
+#include "encoding/StandardEncodingService.h"
 #include "encoding/TransferSyntax.h"
 #include "network/AssociationService.h"
 
@@ -145,6 +146,41 @@ TEST_F(DicomFile, LoadsWhatItSavedInEachMode) {
         EXPECT_EQ(body.substr(0, meta.size()), meta);
         EXPECT_NE(body.find("(0010,0010) 8 444F455E4A4F484E\n"), std::string::npos);
         EXPECT_NE(body.find("(7FE0,0010) 5000 3333"), std::string::npos);
+    }
+}
+
+// Large values are written from the element's own bytes and read straight
+// into the loaded element: the file and the values must come out exact.
+TEST_F(DicomFile, LargeValuesSurviveSaveAndLoadExactly) {
+    std::vector<uint8_t> pixels(3u << 20), overlay(300000);
+    for (size_t index = 0; index < pixels.size(); ++index) pixels[index] = static_cast<uint8_t>(index * 13 + (index >> 16));
+    for (size_t index = 0; index < overlay.size(); ++index) overlay[index] = static_cast<uint8_t>(index * 7);
+    StandardEncodingService standard;
+    for (AssociationService* codec : {&service, static_cast<AssociationService*>(&standard)}) {
+        for (int mode : {FileDataSetOnly, FileWithHeaderImplicit, FileWithHeaderExplicit}) {
+            SCOPED_TRACE(mode);
+            const std::string path = directory.file("large" + std::to_string(mode) + ".dcm");
+            std::unique_ptr<DataSet> set(imageReference());
+            set->addElement(bytesElement(0x6000, 0x3000, overlay, vrCode('O', 'W')));
+            set->addElement(bytesElement(0x7FE0, 0x0010, pixels, vrCode('O', 'W')));
+            ASSERT_EQ(codec->saveFile(path.c_str(), mode, set.get()), 1);
+            const std::vector<uint8_t> file = readFile(path);
+            ASSERT_GT(file.size(), pixels.size() + overlay.size());
+            EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), file.end() - pixels.size()));
+            int decoded = 0;
+            std::unique_ptr<ObjectDataSet> loaded(codec->loadFile(path.c_str(), &decoded));
+            ASSERT_NE(loaded, nullptr);
+            EXPECT_EQ(decoded, 1);
+            DataElement* pixelData = loaded->find(0x7FE0, 0x0010);
+            DataElement* overlayData = loaded->find(0x6000, 0x3000);
+            ASSERT_NE(pixelData, nullptr);
+            ASSERT_NE(overlayData, nullptr);
+            ASSERT_EQ(pixelData->length, pixels.size());
+            EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), pixelData->value));
+            ASSERT_EQ(overlayData->length, overlay.size());
+            EXPECT_TRUE(std::equal(overlay.begin(), overlay.end(), overlayData->value));
+            EXPECT_NE(loaded->find(0x0010, 0x0010), nullptr);
+        }
     }
 }
 

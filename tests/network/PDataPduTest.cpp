@@ -98,10 +98,31 @@ TEST(PDataPdu, SplitsTenThousandBytesIntoThreeFragments) {
             gathered.insert(gathered.end(), pdus[index].payload.begin(), pdus[index].payload.end());
         }
         EXPECT_EQ(gathered, message);
-        EXPECT_EQ(stream.writes.size(), 3u);  // each PDU reaches the transport in one piece
+        // The three PDUs (10,036 bytes) reach the transport together, in one write.
+        EXPECT_EQ(stream.writes.size(), 1u);
         EXPECT_EQ(pdu.pduLength, 0u);
         EXPECT_EQ(pdu.buffer()->pendingCount(), 0u);
     }
+}
+
+TEST(PDataPdu, ALargeMessageReachesTheTransportInFewWritesOfWholePdus) {
+    PDataPdu pdu;
+    pdu.currentContextId = 1;
+    const std::vector<uint8_t> message = payload(200000);
+    pdu.buffer()->writeBytes(message.data(), 200000);
+    ScriptedStream stream;
+    stream.setWriteOrder(2);
+    ASSERT_EQ(pdu.write(&stream), 1);
+    const std::vector<SentPdu> pdus = parse(stream.output);
+    ASSERT_EQ(pdus.size(), 49u);  // 48 of 4096 bytes and one of 3392
+    std::vector<uint8_t> gathered;
+    for (const SentPdu& sent : pdus) gathered.insert(gathered.end(), sent.payload.begin(), sent.payload.end());
+    EXPECT_EQ(gathered, message);
+    EXPECT_EQ(pdus.back().controlHeader, 0x02);
+    EXPECT_LE(stream.writes.size(), 10u);
+    EXPECT_EQ(pdu.buffer()->pendingCount(), 0u);
+    EXPECT_EQ(stream.pendingCount(), 0u);  // nothing held back after the last fragment
+    EXPECT_EQ(pdu.buffer()->flushPeer, 1);
 }
 
 TEST(PDataPdu, ExactlyOneFragmentAndAnEmptyMessage) {

@@ -189,3 +189,84 @@ TEST(ByteStream, DestroyingDiscardsPendingOutput) {
     }
     EXPECT_EQ(calls, 0);
 }
+
+TEST(ByteStream, BulkInputFillsTheNewestChunkBeforeMakingAnother) {
+    ScriptedStream stream(sequence(300));
+    ASSERT_EQ(stream.bufferInput(100, 256), 1);
+    ASSERT_EQ(stream.bufferInput(150, 256), 1);  // 156 into the first chunk's room, then none needed
+    EXPECT_EQ(stream.inputChunks.count(), 1u);
+    ASSERT_EQ(stream.bufferInput(50, 256), 1);   // 6 left in the room, 44 in a second chunk
+    EXPECT_EQ(stream.inputChunks.count(), 2u);
+    EXPECT_EQ(maximaOf(stream), (std::vector<uint32_t>{100, 150, 6, 44}));
+    std::vector<uint8_t> got(300);
+    ASSERT_EQ(stream.readBytes(got.data(), 300), 1);
+    EXPECT_EQ(got, sequence(300));
+    // The transport failing keeps what arrived.
+    ScriptedStream shorter(sequence(10));
+    EXPECT_EQ(shorter.bufferInput(20, 64), 0);
+    EXPECT_EQ(shorter.availableCount(), 10u);
+}
+
+TEST(ByteStream, DeferredInputIsReadWhenReachedStraightIntoTheCallersBuffer) {
+    const std::vector<uint8_t> bytes = sequence(200000);
+    ScriptedStream stream(bytes);
+    ASSERT_EQ(stream.deferInput(200000), 1);
+    EXPECT_EQ(stream.availableCount(), 200000u);
+    EXPECT_TRUE(stream.reads.empty());  // nothing read before it is wanted
+    uint8_t head[8];
+    ASSERT_EQ(stream.readBytes(head, 8), 1);
+    std::vector<uint8_t> value(150000);
+    ASSERT_EQ(stream.readBytes(value.data(), 150000), 1);
+    EXPECT_EQ(maximaOf(stream), (std::vector<uint32_t>{8, 150000}));  // no chunk in between
+    // Looking ahead buffers deferred bytes in a chunk; reads take them from there first.
+    ASSERT_EQ(stream.bufferDeferred(1000), 1);
+    std::vector<uint8_t> rest(200000 - 150008);
+    ASSERT_EQ(stream.readBytes(rest.data(), static_cast<uint32_t>(rest.size())), 1);
+    EXPECT_EQ(maximaOf(stream), (std::vector<uint32_t>{8, 150000, 1000, 200000 - 151008}));
+    std::vector<uint8_t> all(head, head + 8);
+    all.insert(all.end(), value.begin(), value.end());
+    all.insert(all.end(), rest.begin(), rest.end());
+    EXPECT_EQ(all, bytes);
+    EXPECT_EQ(stream.availableCount(), 0u);
+    EXPECT_EQ(stream.inputFailed, 0);
+    // Nothing beyond what was deferred is asked for.
+    EXPECT_EQ(stream.readBytes(head, 1), 0);
+    EXPECT_EQ(stream.readAhead(1), 0);
+}
+
+TEST(ByteStream, DeferredBytesTheTransportDoesNotDeliverAreZerosAndFlagged) {
+    ScriptedStream stream(sequence(10));
+    ASSERT_EQ(stream.deferInput(16), 1);
+    std::vector<uint8_t> got(16, 0xEE);
+    EXPECT_EQ(stream.readBytes(got.data(), 16), 1);  // available said 16: the count holds
+    std::vector<uint8_t> expected = sequence(10);
+    expected.resize(16, 0);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(stream.inputFailed, 1);
+    EXPECT_EQ(stream.availableCount(), 0u);
+    // A stream cannot count more than 4 GiB - 1 bytes.
+    ScriptedStream huge;
+    ASSERT_EQ(huge.deferInput(0xFFFFFFF0u), 1);
+    EXPECT_EQ(huge.deferInput(0x10u), 0);
+    EXPECT_EQ(huge.availableCount(), 0xFFFFFFF0u);
+}
+
+TEST(ByteStream, AdoptedBytesGoOutInPlaceBetweenCopiedOnes) {
+    ScriptedStream stream;
+    stream.writeU16(0x0201);
+    const std::vector<uint8_t> value = sequence(5000);
+    auto* adopted = new uint8_t[5000];
+    std::copy(value.begin(), value.end(), adopted);
+    ASSERT_EQ(stream.writeAdopted(adopted, 5000), 1);
+    stream.writeU8(0x7F);
+    EXPECT_EQ(stream.pendingCount(), 5003u);
+    // Fragments of a message: partial flushes walk through the adopted bytes.
+    ASSERT_EQ(stream.partialFlush(1000), 1);
+    ASSERT_EQ(stream.partialFlush(4000), 1);
+    ASSERT_EQ(stream.flush(), 1);
+    EXPECT_EQ(stream.writes, (std::vector<uint32_t>{2, 998, 4000, 2, 1}));
+    std::vector<uint8_t> expected = {0x01, 0x02};
+    expected.insert(expected.end(), value.begin(), value.end());
+    expected.push_back(0x7F);
+    EXPECT_EQ(stream.output, expected);
+}

@@ -99,3 +99,23 @@ TEST(FileStream, WriteErrorsAreDetected) {
     EXPECT_EQ(stream.writeFailed, 1);
     stream.closeFile();
 }
+
+TEST(FileStream, ReadToEndDefersTheRestAndValuesAreReadOnceWhenReached) {
+    TemporaryDirectory directory;
+    const std::string path = directory.file("input");
+    std::vector<uint8_t> bytes(300000);
+    for (size_t index = 0; index < bytes.size(); ++index) bytes[index] = static_cast<uint8_t>(index * 31);
+    writeFile(path, bytes);
+    RecordingFileStream stream;
+    ASSERT_EQ(stream.openForReading(path.c_str()), 1);
+    ASSERT_EQ(std::fseek(stream.file, 100, SEEK_SET), 0);  // after a preamble, say
+    ASSERT_EQ(stream.readToEnd(), 1);
+    EXPECT_EQ(stream.availableCount(), 299900u);
+    EXPECT_TRUE(stream.maxima.empty());
+    std::vector<uint8_t> rest(299900);
+    ASSERT_EQ(stream.readBytes(rest.data(), 299900), 1);
+    EXPECT_EQ(stream.maxima, (std::vector<uint32_t>{299900}));
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), bytes.begin() + 100));
+    EXPECT_EQ(stream.inputFailed, 0);
+    stream.closeFile();
+}

@@ -603,3 +603,34 @@ TEST(SocketStream, ExchangesDatagramsBetweenABoundAndAConnectedSocket) {
     EXPECT_EQ(receiver.closeAll(), 1);
     EXPECT_EQ(receiver.datagram, 0);
 }
+
+// Bytes received beyond a request are handed out by the next receives, in
+// order, and never to another connection.
+TEST(SocketStream, BytesReceivedAheadGoToTheNextReceivesOfTheSameConnectionOnly) {
+    std::string port;
+    SocketStream server;
+    SocketStream first;
+    ASSERT_NO_FATAL_FAILURE(connectPair(server, first, &port));
+    std::string sent;
+    for (int index = 0; index < 3000; ++index) sent.push_back(static_cast<char>('a' + index % 26));
+    ASSERT_EQ(sendText(first, sent + "left"), 1);
+    std::string got;
+    while (got.size() < sent.size()) {
+        uint8_t piece[1024];
+        const uint32_t wanted = static_cast<uint32_t>(std::min<size_t>(sizeof piece, sent.size() - got.size()));
+        const int received = server.receiveBytes(piece, wanted);
+        ASSERT_GT(received, 0);
+        ASSERT_LE(static_cast<uint32_t>(received), wanted);
+        got.append(reinterpret_cast<const char*>(piece), static_cast<size_t>(received));
+    }
+    EXPECT_EQ(got, sent);
+    // "left" may be held by the server object now: the next connection it
+    // accepts must not receive it.
+    platform::closeSocket(server.dataSocket);
+    server.dataSocket = 0;
+    SocketStream second;
+    ASSERT_EQ(second.connectTo("127.0.0.1", port.c_str()), 1);
+    ASSERT_EQ(server.acceptOne(), 1);
+    ASSERT_EQ(sendText(second, "next"), 1);
+    EXPECT_EQ(receiveText(server, 4), "next");
+}

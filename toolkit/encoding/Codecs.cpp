@@ -16,6 +16,7 @@
 
 #include "../network/AssociationService.h"
 #include "ByteOrder.h"
+#include "ValueOutput.h"
 #include "TransferSyntax.h"
 
 namespace {
@@ -386,7 +387,7 @@ private:
         } else {
             stream_.writeU32(written);
         }
-        if (length != 0 && stream_.writeBytes(element->value, length) == 0) return 0;
+        if (length != 0 && writeElementValue(stream_, element, length) == 0) return 0;
         if (padded) stream_.writeU8(0);
         return 1;
     }

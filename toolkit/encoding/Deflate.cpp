@@ -67,8 +67,8 @@ int deflateOutput(ByteStream& source, ByteStream& target) {
         const bool last = index == chunks;
         if (!last) {
             StreamChunk* chunk = source.outputChunks.at(index)->element;
-            zip.next_in = chunk->data;
-            zip.avail_in = chunk->position;
+            zip.next_in = chunk->data + chunk->start;
+            zip.avail_in = chunk->position - chunk->start;
         }
         int status;
         do {

@@ -12,7 +12,6 @@ namespace {
 
 constexpr long prefixOffset = 128;
 constexpr long headerSize = 132;
-constexpr uint32_t readAheadStep = 50000;
 
 DataElement* metaElement(uint16_t element, uint16_t vr, const void* bytes, uint32_t length) {
     auto* made = new (std::nothrow) DataElement(0x0002, element, length, 1);
@@ -124,13 +123,14 @@ ObjectDataSet* AssociationService::loadFile(const char* path, int* decodeResult)
     }
 
     ObjectDataSet* set = nullptr;
-    if (std::fseek(stream.file, dataStart, SEEK_SET) == 0) {
-        while (stream.readAhead(readAheadStep) != 0) {
-        }
+    if (std::fseek(stream.file, dataStart, SEEK_SET) == 0 && stream.readToEnd() != 0) {
         set = new (std::nothrow) ObjectDataSet();
         if (set != nullptr) {
             itemBytesLeft = 0;
-            const int decoded = readWithSyntax(&stream, set, startCode);
+            int decoded = readWithSyntax(&stream, set, startCode);
+            // Bytes of the file that could not be read in the end (a read
+            // error, a file cut short meanwhile) were decoded as zeros.
+            if (stream.inputFailed != 0) decoded = 0;
             if (decodeResult != nullptr) *decodeResult = decoded;
         }
     }

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "Deflate.h"
+#include "ValueOutput.h"
 
 UndefinedLengthItem::~UndefinedLengthItem() = default;
 
@@ -73,10 +74,12 @@ public:
         while (outputChunks.count() != 0) {
             StreamChunk* chunk = outputChunks.at(0)->element;
             outputChunks.removeAt(0);
+            // What was handed on already is consumed input.
             chunk->capacity = chunk->position;
-            chunk->position = 0;
-            if (chunk->capacity == 0 || inputChunks.tryAppend(chunk) == 0) {
-                const bool lost = chunk->capacity != 0;
+            chunk->position = chunk->start;
+            const uint32_t held = chunk->capacity - chunk->position;
+            if (held == 0 || inputChunks.tryAppend(chunk) == 0) {
+                const bool lost = held != 0;
                 delete chunk;
                 if (lost) {
                     discardOutput();
@@ -84,7 +87,7 @@ public:
                 }
                 continue;
             }
-            available += chunk->capacity;
+            available += held;
         }
         pending = 0;
         return 1;
@@ -107,6 +110,11 @@ public:
     int take(uint8_t* out, uint32_t n) {
         if (static_cast<uint64_t>(scanned) + n > stream_.availableCount()) return 0;
         while (n != 0) {
+            if (index_ == stream_.inputChunks.count()) {
+                // The rest is deferred input (a file read as it is reached).
+                constexpr uint32_t least = 64u << 10, most = 4u << 20;
+                if (stream_.bufferDeferred(n < least ? least : n > most ? most : n) == 0) return 0;
+            }
             StreamChunk* chunk = stream_.inputChunks.at(index_)->element;
             const uint32_t room = chunk->capacity - position_;
             if (room == 0) {
@@ -848,7 +856,7 @@ private:
         if (writesEncapsulated(element)) {
             const uint16_t vr = element->vr == vrCode('O', 'W') ? element->vr : vrCode('O', 'B');
             writeLongHeader(element, vr, undefinedLength, explicitVr);
-            if (out_->writeBytes(element->value, length) == 0) return 0;
+            if (writeElementValue(*out_, element, length) == 0) return 0;
             writeTag(itemGroup, sequenceEndElement);
             out_->writeU32(0);
             return 1;
@@ -863,7 +871,7 @@ private:
             out_->writeU8(static_cast<uint8_t>(vr >> 8)).writeU8(static_cast<uint8_t>(vr));
             out_->writeU16(static_cast<uint16_t>(written));
         }
-        if (length != 0 && out_->writeBytes(element->value, length) == 0) return 0;
+        if (length != 0 && writeElementValue(*out_, element, length) == 0) return 0;
         if (padded) out_->writeU8(0);
         return 1;
     }

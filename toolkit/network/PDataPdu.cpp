@@ -11,6 +11,10 @@ int PDataPdu::write(ByteStream* stream) {
     if (maximumSendLength != 0 && maximumSendLength < fragmentSize + 6) {
         fragment = maximumSendLength > 7 ? maximumSendLength - 6 : 1;
     }
+    // PDUs go to the transport together, up to batchSize bytes at a time,
+    // rather than one system call each; the last always goes at once.
+    const int32_t flushedPeer = pdvBuffer.flushPeer;
+    pdvBuffer.flushPeer = 0;
     uint32_t sent = 0;
     while (sent < total) {
         if (total - sent < fragment) fragment = total - sent;
@@ -22,9 +26,10 @@ int PDataPdu::write(ByteStream* stream) {
         stream->writeU8(type).writeU8(reserved).writeU32(pduLength).writeU32(pdvLength);
         stream->writeU8(pdvContextId).writeU8(controlFlags);
         pdvBuffer.push(stream, fragment);
-        stream->flush();
         sent += fragment;
+        if (sent == total || stream->pendingCount() >= batchSize) stream->flush();
     }
+    pdvBuffer.flushPeer = flushedPeer;
     pduLength = savedPduLength;
     return 1;
 }
@@ -45,7 +50,10 @@ int PDataPdu::readBody(ByteStream* stream) {
         pduLength = static_cast<uint32_t>(header[1]) << 24 | static_cast<uint32_t>(header[2]) << 16 |
                     static_cast<uint32_t>(header[3]) << 8 | header[4];
         if (wellFormed && maximumReceiveLength != 0) {
-            wellFormed = pduLength <= maximumReceiveLength && stream->ensureAvailable(pduLength);
+            // The whole PDU at once, in one chunk: not a kilobyte at a time.
+            const uint32_t buffered = stream->availableCount();
+            wellFormed = pduLength <= maximumReceiveLength &&
+                         (buffered >= pduLength || stream->bufferInput(pduLength - buffered, pduLength) != 0);
         }
     }
     messageComplete = 0;

@@ -19,12 +19,15 @@ public:
     static constexpr uint8_t commandBit = 0x01;
     static constexpr uint8_t lastFragmentBit = 0x02;
     static constexpr uint32_t defaultMaximumMessageLength = 0xFFFFFFFFu;
+    // Bytes of whole PDUs handed to the transport together while sending.
+    static constexpr uint32_t batchSize = 60000;
 
     PDataPdu();
     virtual ~PDataPdu();
 
     // Sends the whole pending output of the PDV buffer on stream as one
-    // message on currentContextId. Returns 1.
+    // message on currentContextId, flushing the stream every batchSize bytes
+    // of PDUs and after the last. Returns 1.
     int write(ByteStream* stream);
     // Reads PDVs after the type byte 0x04 has been consumed (or, while the PDU
     // length shows a PDU in progress, with nothing consumed). Returns 1, or 0

@@ -15,15 +15,19 @@ public:
 
     // Reads exactly maximum bytes from the peer: maximum, or -1 when that fails.
     int rawRead(uint8_t* buffer, uint32_t maximum) override;
-    // Writes the bytes to the peer and flushes it.
+    // Writes the bytes to the peer and, unless flushPeer is 0, flushes it.
     int rawWrite(const uint8_t* buffer, uint32_t count) override;
 
-    // Moves exactly n bytes from peer into this buffer's input.
+    // Moves exactly n bytes from peer into this buffer's input, behind what
+    // is buffered there.
     int pull(ByteStream* peer, uint32_t n);
     // Moves the first n pending output bytes into peer.
     int push(ByteStream* peer, uint32_t n);
 
     ByteStream* peer = nullptr;
+    // Whether rawWrite flushes the peer after each write (1, the default);
+    // a sender that collects several PDUs on the peer before a flush clears it.
+    int32_t flushPeer = 1;
 };
 
 #endif

@@ -3,12 +3,28 @@
 #include <cstring>
 #include <new>
 
-StreamChunk::StreamChunk(uint32_t size)
-    : capacity(size), data(size != 0 ? new (std::nothrow) uint8_t[size] : nullptr) {
-    if (data == nullptr) capacity = 0;
+#include "../platform/Pages.h"
+
+StreamChunk::StreamChunk(uint32_t size) : capacity(size), data(nullptr), room(size) {
+    if (size >= largeSize) {
+        data = platform::allocatePages(size);
+        mapped = 1;
+    } else if (size != 0) {
+        data = new (std::nothrow) uint8_t[size];
+    }
+    if (data == nullptr) {
+        capacity = 0;
+        room = 0;
+        mapped = 0;
+    }
 }
 
-StreamChunk::~StreamChunk() { delete[] data; }
+StreamChunk::StreamChunk(uint8_t* adopted, uint32_t size) : capacity(size), position(size), data(adopted), room(size) {}
+
+StreamChunk::~StreamChunk() {
+    if (mapped != 0) platform::releasePages(data, room);
+    else delete[] data;
+}
 
 ByteStream::ByteStream() = default;
 
@@ -68,10 +84,18 @@ int ByteStream::fill() {
 int ByteStream::readBytes(uint8_t* buffer, uint32_t n) {
     if (n == 0) return 0;
     while (available < n) {
-        if (fill() == 0) return 0;
+        // Deferred input is all the transport has.
+        if (deferred != 0 || fill() == 0) return 0;
     }
     uint32_t wanted = n;
     for (;;) {
+        if (inputChunks.count() == 0) {
+            // Only deferred bytes are left, at least the ones wanted: they
+            // go straight into the caller's buffer.
+            readDeferred(buffer, wanted);
+            available -= wanted;
+            return 1;
+        }
         StreamChunk* chunk = inputChunks.at(0)->element;
         if (chunk->position == chunk->capacity) {
             dropOldestInputChunk();
@@ -123,7 +147,44 @@ int ByteStream::skip(uint32_t n) {
     return readBytes(scratch, n);
 }
 
+int ByteStream::deferInput(uint32_t n) {
+    if (static_cast<uint64_t>(available) + n > 0xFFFFFFFFu) return 0;
+    deferred += n;
+    available += n;
+    return 1;
+}
+
+// Exactly n deferred bytes into buffer; zeros for those the transport does
+// not deliver.
+int ByteStream::readDeferred(uint8_t* buffer, uint32_t n) {
+    deferred -= n;
+    while (n != 0 && inputFailed == 0) {
+        const int got = rawRead(buffer, n);
+        if (got < 0 || static_cast<uint32_t>(got) > n) {
+            inputFailed = 1;
+            break;
+        }
+        buffer += got;
+        n -= static_cast<uint32_t>(got);
+    }
+    if (n != 0) std::memset(buffer, 0, n);
+    return inputFailed == 0 ? 1 : 0;
+}
+
+int ByteStream::bufferDeferred(uint32_t most) {
+    if (deferred == 0) return 0;
+    const uint32_t size = deferred < most ? deferred : most;
+    auto* chunk = new (std::nothrow) StreamChunk(size);
+    if (chunk == nullptr || chunk->data == nullptr || inputChunks.tryAppend(chunk) == 0) {
+        delete chunk;
+        return 0;
+    }
+    readDeferred(chunk->data, size);
+    return 1;
+}
+
 int ByteStream::readAhead(uint32_t n) {
+    if (deferred != 0) return 0;
     blockSize = n;
     const uint64_t target = static_cast<uint64_t>(available) + n;
     while (available < target) {
@@ -137,11 +198,38 @@ int ByteStream::readAhead(uint32_t n) {
     return 1;
 }
 
+int ByteStream::bufferInput(uint32_t n, uint32_t chunkSize) {
+    if (deferred != 0 || static_cast<uint64_t>(available) + n > 0xFFFFFFFFu) return 0;
+    StreamChunk* chunk = inputChunks.count() != 0 ? inputChunks.at(inputChunks.count() - 1)->element : nullptr;
+    while (n != 0) {
+        if (chunk == nullptr || chunk->capacity == chunk->room) {
+            chunk = new (std::nothrow) StreamChunk(chunkSize > n ? chunkSize : n);
+            if (chunk == nullptr || chunk->data == nullptr || inputChunks.tryAppend(chunk) == 0) {
+                delete chunk;
+                return 0;
+            }
+            chunk->capacity = 0;
+        }
+        const uint32_t free = chunk->room - chunk->capacity;
+        const uint32_t wanted = free < n ? free : n;
+        int got;
+        do {
+            got = rawRead(chunk->data + chunk->capacity, wanted);
+        } while (got == 0);
+        if (got < 0 || static_cast<uint32_t>(got) > wanted) return 0;
+        chunk->capacity += static_cast<uint32_t>(got);
+        available += static_cast<uint32_t>(got);
+        n -= static_cast<uint32_t>(got);
+    }
+    return 1;
+}
+
 int ByteStream::ensureAvailable(uint32_t n) { return available >= n ? 1 : readAhead(n - available); }
 
 void ByteStream::discardInput() {
     while (inputChunks.count() != 0) dropOldestInputChunk();
     available = 0;
+    deferred = 0;
 }
 
 void ByteStream::discardOutput() {
@@ -189,6 +277,19 @@ int ByteStream::writeBytes(const uint8_t* buffer, uint32_t n) {
     return 1;
 }
 
+int ByteStream::writeAdopted(uint8_t* bytes, uint32_t n) {
+    if (n == 0) return 1;
+    auto* chunk = new (std::nothrow) StreamChunk(bytes, n);
+    if (chunk == nullptr) return 0;
+    if (outputChunks.tryAppend(chunk) == 0) {
+        chunk->data = nullptr;
+        delete chunk;
+        return 0;
+    }
+    pending += n;
+    return 1;
+}
+
 ByteStream& ByteStream::writeU8(const uint8_t& value) {
     writeBytes(&value, 1);
     return *this;
@@ -210,7 +311,7 @@ ByteStream& ByteStream::writeU32(const uint32_t& value) {
 int ByteStream::flush() {
     while (outputChunks.count() != 0) {
         StreamChunk* chunk = outputChunks.at(0)->element;
-        if (chunk->position != 0) rawWrite(chunk->data, chunk->position);
+        if (chunk->position > chunk->start) rawWrite(chunk->data + chunk->start, chunk->position - chunk->start);
         dropOldestOutputChunk();
     }
     pending = 0;
@@ -226,14 +327,15 @@ int ByteStream::partialFlush(uint32_t n) {
             return 0;
         }
         StreamChunk* chunk = outputChunks.at(0)->element;
-        if (chunk->position > n) {
-            rawWrite(chunk->data, n);
-            std::memmove(chunk->data, chunk->data + n, chunk->position - n);
-            chunk->position -= n;
+        const uint32_t held = chunk->position - chunk->start;
+        if (held > n) {
+            // The rest stays where it is; start marks what has gone.
+            rawWrite(chunk->data + chunk->start, n);
+            chunk->start += n;
             return 1;
         }
-        if (chunk->position != 0) rawWrite(chunk->data, chunk->position);
-        n -= chunk->position;
+        if (held != 0) rawWrite(chunk->data + chunk->start, held);
+        n -= held;
         dropOldestOutputChunk();
     }
     return 1;

@@ -24,6 +24,23 @@ int FileStream::closeFile() {
     return closed == 0 ? 1 : 0;
 }
 
+int FileStream::readToEnd() {
+    constexpr uint32_t block = 4u << 20;
+    if (file == nullptr) return 1;
+    const long here = std::ftell(file);
+    long end = -1;
+    if (here >= 0 && std::fseek(file, 0, SEEK_END) == 0) end = std::ftell(file);
+    if (here < 0 || std::fseek(file, here, SEEK_SET) != 0 || end < here) {
+        // No size to go by: blocks until the end.
+        while (bufferInput(block, block) != 0) {
+        }
+        return 1;
+    }
+    const uint64_t left = static_cast<uint64_t>(end - here);
+    if (left + available > 0xFFFFFFFFu) return 0;
+    return left == 0 ? 1 : deferInput(static_cast<uint32_t>(left));
+}
+
 int FileStream::rawRead(uint8_t* buffer, uint32_t maximum) {
     if (file == nullptr || std::feof(file)) return -1;
     const size_t got = std::fread(buffer, 1, maximum, file);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "../platform/Sockets.h"
 
@@ -65,6 +66,7 @@ SocketStream::SocketStream() {
 
 SocketStream::~SocketStream() {
     closeAll();
+    delete[] received;
     if (!countedUser) return;
     std::lock_guard<std::mutex> lock(socketLibraryGuard());
     --winsockUsers;
@@ -74,6 +76,15 @@ SocketStream::~SocketStream() {
 void SocketStream::closeDataSocket() {
     if (dataSocket != 0) platform::closeSocket(dataSocket);
     dataSocket = 0;
+    receivedStart = receivedEnd = 0;
+}
+
+int SocketStream::takeReceived(uint8_t* buffer, uint32_t size) {
+    const uint32_t held = receivedEnd - receivedStart;
+    const uint32_t count = held < size ? held : size;
+    std::memcpy(buffer, received + receivedStart, count);
+    receivedStart += count;
+    return static_cast<int>(count);
 }
 
 HostEntry* SocketStream::resolveHost(const char* hostText) {
@@ -146,6 +157,7 @@ int SocketStream::acceptOne() {
     const intptr_t made = platform::acceptSocket(listenSocket, address);
     if (made > 0) {
         dataSocket = made;
+        receivedStart = receivedEnd = 0;
         connected = 1;
         sendFailed = 0;
         setNoDelay();
@@ -167,6 +179,7 @@ int SocketStream::openConnected(const HostEntry& peerHost, const ServiceEntry& p
     const intptr_t made = platform::openSocket(kindOf(datagramSocket));
     if (made < 0) return 0;
     dataSocket = made;
+    receivedStart = receivedEnd = 0;
     uint32_t peer;
     std::memcpy(&peer, peerHost.addressList[0], sizeof peer);
     address = internetAddress(peerPort.port, peer);
@@ -221,13 +234,35 @@ int SocketStream::sendBytes(const uint8_t* bytes, uint32_t count) {
 int SocketStream::receiveBytes(uint8_t* buffer, uint32_t size) {
     // Not 0: a reading stream would ask again without end.
     if (!connected) return -1;
+    // Bytes kept from another socket (one handed over in dataSocket) are not
+    // this one's.
+    if (receivedFrom != dataSocket) {
+        receivedStart = receivedEnd = 0;
+        receivedFrom = dataSocket;
+    }
+    if (receivedEnd != receivedStart && size != 0) return takeReceived(buffer, size);
     const int ready = platform::waitReadable(dataSocket, timeoutSeconds);
     if (ready < 0) return -1;
     // With a time-out of 0 the caller polls: nothing yet, ask again.
     if (ready == 0) return timeoutSeconds != 0 ? -1 : 0;
-    const int received = platform::receiveSome(dataSocket, buffer, largestPiece(size));
-    // 0 bytes from a readable socket: the peer closed the connection.
-    return received == 0 ? -1 : received;
+    // A datagram is read whole by one receive; a large request needs no help.
+    if (datagram || size >= receiveBlock) {
+        const int got = platform::receiveSome(dataSocket, buffer, largestPiece(size));
+        // 0 bytes from a readable socket: the peer closed the connection.
+        return got == 0 ? -1 : got;
+    }
+    if (received == nullptr) {
+        received = new (std::nothrow) uint8_t[receiveBlock];
+        if (received == nullptr) {
+            const int got = platform::receiveSome(dataSocket, buffer, largestPiece(size));
+            return got == 0 ? -1 : got;
+        }
+    }
+    const int got = platform::receiveSome(dataSocket, received, static_cast<int>(receiveBlock));
+    if (got <= 0) return -1;
+    receivedStart = 0;
+    receivedEnd = static_cast<uint32_t>(got);
+    return takeReceived(buffer, size);
 }
 
 int SocketStream::lastSocketError() { return platform::lastSocketError(); }

@@ -55,7 +55,10 @@ public:
     // next receive reports the broken connection).
     virtual int sendBytes(const uint8_t* bytes, uint32_t count);
     // Waits up to timeoutSeconds for input, then receives at most size bytes.
-    // Returns the byte count; 0 when timeoutSeconds is 0 and nothing has
+    // On a TCP connection one system call takes in up to 64 KiB and keeps
+    // what the caller did not ask for for the next receives on the same
+    // socket (a stream asks for 1024 bytes at a time; a PDU's worth in one
+    // call saves the rest). Returns the byte count; 0 when timeoutSeconds is 0 and nothing has
     // arrived (the caller asks again); -1 when not connected, on time-out, on
     // error, or when the peer closed the connection.
     virtual int receiveBytes(uint8_t* buffer, uint32_t size);
@@ -132,6 +135,15 @@ private:
     intptr_t openBound(const char* portText, int datagramSocket);
     int openConnected(const HostEntry& peerHost, const ServiceEntry& peerPort, int datagramSocket);
     void closeDataSocket();
+    int takeReceived(uint8_t* buffer, uint32_t size);
+
+    static constexpr uint32_t receiveBlock = 64u << 10;
+    // Bytes received from receivedFrom beyond what was asked for, from
+    // receivedStart to receivedEnd.
+    uint8_t* received = nullptr;
+    uint32_t receivedStart = 0;
+    uint32_t receivedEnd = 0;
+    SocketHandle receivedFrom = 0;
 
     // 1 when this object's construction counted it in winsockUsers, so that
     // only such an object lowers the count (and perhaps stops the library).

@@ -16,6 +16,7 @@
 
 #include "Commands.h"
 #include "common/OutputFile.h"
+#include "platform/Pages.h"
 
 namespace {
 
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
     }
     const std::string command = arguments[0];
     arguments.erase(arguments.begin());
+    platform::keepFreedMemoryForReuse();
     if (command == "dump") return runDump(arguments, argv[0]);
     if (command == "copy") return runCopy(arguments, argv[0]);
     if (command == "convert") return runConvert(arguments, argv[0]);
