@@ -38,27 +38,98 @@ int attributeU16(DataSet* dataSet, uint16_t group, uint16_t element) {
     return found->value[0] | (found->value[1] << 8);
 }
 
-// The right shift that brings the highest bit in use to bit 7, from the seed
-// s[0] and every 13th sample from index 100 on. A negative seed (bit 15 set)
-// is combined with AND and counts leading ones; otherwise OR finds the highest
-// set bit. When the walk ends below 0 (all sampled bits below bit 7, all
-// zero, or all ones) the values already fit in 8 bits and the shift is 0.
-int searchShift(const raster::PixelBytes& pixels, uint32_t total) {
-    const uint16_t seed = total != 0 ? raster::sample16(pixels, 0) : 0;
-    const bool negative = (seed & 0x8000) != 0;
-    uint16_t accumulator = seed;
-    for (uint32_t index = 100; index < total; index += 13) {
-        const uint16_t sample = raster::sample16(pixels, index);
-        accumulator = negative ? static_cast<uint16_t>(accumulator & sample) : static_cast<uint16_t>(accumulator | sample);
-        if (index > total - 13) break;  // the next step would wrap past 2^32
+// The walk over the samples that decides the shift: the seed s[0], then
+// every 13th sample from index 100 on, combined with AND when the seed is
+// negative (bit 15 set, leading ones counted) and with OR otherwise (the
+// highest set bit found).
+class ShiftSearch {
+public:
+    ShiftSearch(const raster::PixelBytes& pixels, uint32_t total)
+        : pixels_(pixels), total_(total), accumulator_(total != 0 ? raster::sample16(pixels, 0) : 0),
+          negative_((accumulator_ & 0x8000) != 0), walking_(total > next_) {}
+
+    // Takes in the samples below end (an index into the samples).
+    void walkTo(uint64_t end) {
+        while (walking_ && next_ < end) {
+            const uint16_t sample = raster::sample16(pixels_, next_);
+            accumulator_ = negative_ ? static_cast<uint16_t>(accumulator_ & sample)
+                                     : static_cast<uint16_t>(accumulator_ | sample);
+            // The next step would wrap past 2^32, or leave the samples.
+            if (next_ > total_ - 13 || next_ + 13 >= total_) {
+                walking_ = false;
+                break;
+            }
+            next_ += 13;
+        }
     }
-    int shift = 8;
-    for (uint16_t mask = 0x8000; mask != 0; mask >>= 1) {
-        const bool bitSet = (accumulator & mask) != 0;
-        if (bitSet != negative) break;
-        --shift;
+
+    // The right shift that brings the highest bit in use to bit 7, for the
+    // samples taken in so far. When the walk ends below 0 (all sampled bits
+    // below bit 7, all zero, or all ones) the values already fit in 8 bits
+    // and the shift is 0.
+    int shift() const {
+        int shift = 8;
+        for (uint16_t mask = 0x8000; mask != 0; mask >>= 1) {
+            const bool bitSet = (accumulator_ & mask) != 0;
+            if (bitSet != negative_) break;
+            --shift;
+        }
+        return shift < 0 ? 0 : shift;
     }
-    return shift < 0 ? 0 : shift;
+
+    int finalShift() {
+        walkTo(UINT64_MAX);
+        return shift();
+    }
+
+private:
+    const raster::PixelBytes& pixels_;
+    uint32_t total_;
+    uint16_t accumulator_;
+    bool negative_;
+    uint32_t next_ = 100;
+    bool walking_;
+};
+
+// One row of 16-bit samples shifted down to 8 bits.
+void shiftRow(const uint8_t* from, uint8_t* to, size_t count, unsigned rightShift) {
+    for (size_t column = 0; column < count; ++column) {
+        uint16_t value;
+        std::memcpy(&value, from + column * 2, 2);
+        to[column] = static_cast<uint8_t>(value >> rightShift);
+    }
+}
+
+// Converts the rows with the shift that the first samples give while the
+// walk takes in the rest of the samples, row after row as they pass through
+// the cache: one pass over the pixels instead of two. Should the whole walk
+// decide otherwise, the rows are converted again with its shift. Returns
+// the shift.
+int convert16(const raster::PixelBytes& source, uint32_t total, uint32_t rows, uint32_t columns, uint8_t* destination) {
+    ShiftSearch early(source, total);
+    early.walkTo(100 + 13 * 4096u);
+    const int guess = early.shift();
+    ShiftSearch search(source, total);
+    const size_t stride = raster::strideFor(columns);
+    const uint64_t samplesReadable = source.count / 2;
+    for (uint32_t row = 0; row < rows; ++row) {
+        uint8_t* target = destination + static_cast<size_t>(rows - 1 - row) * stride;
+        const uint64_t first = static_cast<uint64_t>(row) * columns;
+        uint64_t readable = samplesReadable > first ? samplesReadable - first : 0;
+        if (readable > columns) readable = columns;
+        if (readable != 0) shiftRow(source.bytes + first * 2, target, static_cast<size_t>(readable), static_cast<unsigned>(guess));
+        if (readable < columns) std::memset(target + readable, 0, static_cast<size_t>(columns - readable));
+        search.walkTo(first + columns);
+    }
+    const int shift = search.finalShift();
+    if (shift != guess) {
+        const unsigned rightShift = static_cast<unsigned>(shift);
+        raster::writeBottomUp(
+            source, 2, rows, columns, destination,
+            [rightShift](const uint8_t* from, uint8_t* to, size_t count) { shiftRow(from, to, count, rightShift); },
+            [](uint8_t* to, size_t count) { std::memset(to, 0, count); });
+    }
+    return shift;
 }
 
 void writeLog(int shift, int mode) {
@@ -94,20 +165,11 @@ PLUGIN_EXPORT int PLUGIN_CALL Convert(DataSet* dataSet, DataElement* pixels, uin
     }
 
     const raster::PixelBytes source = raster::pixelBytes(pixels, samples * 2);
-    shift = searchShift(source, total);
-    writeLog(shift, mode);
-    if (destination == nullptr) return 1;
-    const unsigned rightShift = static_cast<unsigned>(shift);
-    raster::writeBottomUp(
-        source, 2, rows, columns, destination,
-        [rightShift](const uint8_t* from, uint8_t* to, size_t count) {
-            for (size_t column = 0; column < count; ++column) {
-                uint16_t value;
-                std::memcpy(&value, from + column * 2, 2);
-                to[column] = static_cast<uint8_t>(value >> rightShift);
-            }
-        },
-        [](uint8_t* to, size_t count) { std::memset(to, 0, count); });
+    if (destination == nullptr) {
+        writeLog(ShiftSearch(source, total).finalShift(), mode);
+        return 1;
+    }
+    writeLog(convert16(source, total, rows, columns, destination), mode);
     return 1;
 }
 

@@ -258,3 +258,53 @@ TEST(MessageExchange, FragmentsFitAPeerMaximumBelowTheUsualSize) {
     }
     EXPECT_EQ(payload, 12u + 8u + 3000u);
 }
+
+// Data sets of every size cross an association exactly: payload gathered
+// PDV after PDV in growing chunks, large values handed to the stream
+// without a copy, PDUs sent in batches.
+TEST(MessageExchange, DataSetsOfEverySizeCrossAnAssociationExactly) {
+    const uint16_t port = platform::freeLocalPort();
+    SocketStream listener;
+    ASSERT_EQ(listener.listenOn(portText(port).c_str()), 1);
+    const SocketHandle listening = listener.listenSocket;
+    listener.listenSocket = 0;
+    listener.listening = 0;
+
+    std::vector<Bytes> values;
+    for (size_t size : {size_t{10}, size_t{4090}, size_t{300002}, size_t{6u << 20}}) {
+        Bytes value(size);
+        for (size_t index = 0; index < size; ++index) value[index] = static_cast<uint8_t>(index * 7 + index / 4093);
+        values.push_back(value);
+    }
+    AssociationService acceptor;
+    std::vector<int> reads;
+    std::vector<Bytes> received;
+    std::thread serving([&] {
+        if (acceptor.serveOnListener(listening) != listening) return;
+        for (size_t index = 0; index < values.size(); ++index) {
+            DataSet set;
+            reads.push_back(acceptor.readMessage(set));
+            const DataElement* pixels = set.find(0x7FE0, 0x0010);
+            received.push_back(pixels != nullptr && pixels->value != nullptr
+                                   ? Bytes(pixels->value, pixels->value + pixels->length)
+                                   : Bytes());
+        }
+        DataSet release;
+        acceptor.readMessage(release);
+    });
+    AssociationService requester;
+    ASSERT_EQ(requester.proposeAbstractSyntax(UidValue(ctImageStorage)), 1);
+    ASSERT_EQ(requester.requestAssociation("127.0.0.1", portText(port).c_str()), 1);
+    for (const Bytes& value : values) {
+        DataSet set;
+        set.addElement(datasets::textElement(0x0010, 0x0010, "DOE^JOHN"));
+        set.addElement(datasets::bytesElement(0x7FE0, 0x0010, value, vrCode('O', 'W')));
+        EXPECT_EQ(requester.sendDataSet(set, UidValue(ctImageStorage)), 1);
+    }
+    EXPECT_EQ(requester.release(), 1);
+    serving.join();
+    platform::closeSocket(listening);
+    EXPECT_EQ(reads, std::vector<int>(values.size(), 1));
+    ASSERT_EQ(received.size(), values.size());
+    for (size_t index = 0; index < values.size(); ++index) EXPECT_TRUE(received[index] == values[index]) << index;
+}

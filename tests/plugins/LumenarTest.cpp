@@ -106,6 +106,11 @@ TEST_P(Lumenar, ShiftFollowsTheSampledHighestBit) {
         {"all zero", 4, 4, 0, {}, 0, {{0, 0x00}}},
         {"highest bit 6", 4, 4, 0, {{0, 0x0040}, {3, 0x007F}}, 0, {{0, 0x40}, {3, 0x7F}}},
         {"negative seed of all ones", 4, 4, 0xFFFF, {}, 0, {{0, 0xFF}}},
+        // Large images: the deciding sample comes long after the first thousands.
+        {"a late sample raises the shift", 300, 300, 0x0010, {{65100, 0x0800}}, 4, {{65100, 0x80}, {1, 0x01}, {89999, 0x01}}},
+        {"a late sample ends the leading ones", 300, 300, 0xFFFF, {{0, 0xFF00}, {65100, 0x0FFF}}, 8,
+         {{0, 0xFF}, {1, 0xFF}, {65100, 0x0F}}},
+        {"the last sample decides", 300, 300, 0x0001, {{89995, 0x4000}, {89998, 0x8000}}, 7, {{89995, 0x80}, {89998, 0x00}, {0, 0x00}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

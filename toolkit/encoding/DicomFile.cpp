@@ -38,13 +38,6 @@ void addCopiedUid(DataSet* set, uint16_t fromElement, uint16_t toElement) {
     addOrDrop(set, metaElement(toElement, vrCode('U', 'I'), source->value, length));
 }
 
-// Reads up to size bytes at offset into a zeroed buffer; a short file leaves zeros.
-size_t readAt(std::FILE* file, long offset, uint8_t* buffer, size_t size) {
-    std::memset(buffer, 0, size);
-    if (std::fseek(file, offset, SEEK_SET) != 0) return 0;
-    return std::fread(buffer, 1, size, file);
-}
-
 // A file written all in implicit VR little endian says so: a meta group that
 // names another transfer syntax (kept from the file the set was read from)
 // is corrected, or every other reader would decode the file wrongly, and so
@@ -108,15 +101,19 @@ ObjectDataSet* AssociationService::loadFile(const char* path, int* decodeResult)
     stream.file = std::fopen(path, "rb");
     if (stream.file == nullptr) return nullptr;
 
-    uint8_t probe[6];
-    readAt(stream.file, prefixOffset, probe, 4);
-    const long dataStart = std::memcmp(probe, "DICM", 4) == 0 ? headerSize : 0;
+    // The preamble, "DICM" and the first six bytes of the data, in one read.
+    uint8_t head[headerSize + 6] = {};
+    const size_t got = std::fread(head, 1, sizeof head, stream.file);
+    const long dataStart = got >= static_cast<size_t>(headerSize) && std::memcmp(head + prefixOffset, "DICM", 4) == 0
+                               ? headerSize
+                               : 0;
+    const uint8_t* probe = head + dataStart;
     // In explicit VR the sixth byte is the second VR letter; in implicit VR it
     // is the second byte of the first length, small for all but huge values.
     // An explicit VR data set whose first group number starts with a zero
     // byte (00 08 rather than 08 00) is big endian: a bare data set has no
     // meta group to say so.
-    const size_t probed = readAt(stream.file, dataStart, probe, 6);
+    const size_t probed = got >= static_cast<size_t>(dataStart) + 6 ? 6 : 0;
     int32_t startCode = ImplicitLittleEndian;
     if (probed == 6 && static_cast<int8_t>(probe[5]) > 10) {
         startCode = (probe[0] == 0 && probe[1] != 0) ? ExplicitBigEndian : ExplicitLittleEndian;
