@@ -1,11 +1,13 @@
 #include "SocketStream.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "../platform/Sockets.h"
 
@@ -24,6 +26,7 @@ constexpr uint16_t internetFamily = 2;  // IPv4
 // queue rather than for the peer to try again a second later.
 constexpr int listenBacklog = 128;
 constexpr size_t longestHostText = 139;
+constexpr int spinMicroseconds = 50;
 
 platform::SocketKind kindOf(int datagramSocket) {
     return datagramSocket ? platform::SocketKind::datagram : platform::SocketKind::stream;
@@ -241,7 +244,20 @@ int SocketStream::receiveBytes(uint8_t* buffer, uint32_t size) {
         receivedFrom = dataSocket;
     }
     if (receivedEnd != receivedStart && size != 0) return takeReceived(buffer, size);
-    const int ready = platform::waitReadable(dataSocket, timeoutSeconds);
+    // An answer often comes within microseconds: looking for it a little
+    // while before sleeping saves the wake-up, which costs far more.
+    // The processor is given up at each look, so that a peer waiting to run
+    // on the same processor is not held up.
+    int ready = 0;
+    if (timeoutSeconds > 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
+        for (;;) {
+            ready = platform::waitReadable(dataSocket, 0);
+            if (ready != 0 || std::chrono::steady_clock::now() >= until) break;
+            std::this_thread::yield();
+        }
+    }
+    if (ready == 0) ready = platform::waitReadable(dataSocket, timeoutSeconds);
     if (ready < 0) return -1;
     // With a time-out of 0 the caller polls: nothing yet, ask again.
     if (ready == 0) return timeoutSeconds != 0 ? -1 : 0;
