@@ -10,34 +10,7 @@
 #
 #   bench/large_objects.sh [--huge] [--runs N] [--build DIR] [--work DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=build-release
-arguments=()
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --build) build=$2; shift 2 ;;
-    *) arguments+=("$1"); shift ;;
-  esac
-done
-case "$build" in /*) ;; *) build="$root/$build" ;; esac
-
 packages=(cmake make g++ libbenchmark-dev python3 dcmtk time)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
-    exit 1
-  fi
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q >/dev/null
-  apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
-fi
-
-jobs=${DICOMTOOLKIT_BUILD_JOBS:-2}
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDICOMTOOLKIT_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$jobs" --target dicomtk make_large_object load_files >/dev/null
+targets=(dicomtk make_large_object load_files)
+source "$(dirname "$0")/prepare.sh" "$@"
 exec /usr/bin/python3 "$root/bench/large_objects.py" --build "$build" ${arguments[@]+"${arguments[@]}"}
