@@ -40,7 +40,8 @@ public:
 // - rawWrite(buffer, count) hands count bytes on; its result is not examined.
 //
 // Reads ask the transport for at most 1024 bytes at a time, and readAhead for
-// exactly the bytes still missing. Writes reach the transport only through
+// exactly the bytes still missing; bulk and deferred input (below) ask for
+// as much as the chunk or the caller's buffer takes. Writes reach the transport only through
 // flush and partialFlush.
 class ByteStream {
 public:
