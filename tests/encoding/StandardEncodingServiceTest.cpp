@@ -676,3 +676,26 @@ TEST_F(StandardEncoding, RefusesAMetaGroupWithTwoTransferSyntaxes) {
     ScriptedStream out;
     EXPECT_EQ(service.writeWithSyntax(&set, &out, ExplicitLittleEndian), 0);
 }
+
+// Found by the codec fuzzer: a big-endian meta group whose Transfer Syntax
+// UID names implicit VR little endian, followed by group 0200. Written in
+// little endian, group 0200 reads as 0002 in the meta group's byte order,
+// so a reader would take the data set for more of the meta group: the write
+// must fail.
+TEST_F(StandardEncoding, RefusesGroup0200RightAfterAMetaGroupThatSwitchesByteOrder) {
+    const uint8_t input[] = {
+        0x02, 0x00, 0x10, 0x01, 0x00, 0x00, 0x00, 0x00,  // big endian: (0200,1001) no VR, length 0
+        0x00, 0x02, 0x15, 0x11, 0x00, 0x00, 0x00, 0x00,  // big endian: (0002,1511) no VR, length 0
+        0x02, 0x00, 0x10, 0x00, 'U',  'I',  0x14, 0x00,  // VR letters: explicit little endian from here,
+        '1',  '.',  '2',  '.',  '8',  '4',  '0',  '.',   //   (0002,0010) UI, length 20:
+        '1',  '0',  '0',  '0',  '8',  '.',  '1',  '.',   //   "1.2.840.10008.1.2", a NUL,
+        '2',  0x00, '2',  0x00,                          //   "2" and a NUL
+    };
+    StandardEncodingService service;
+    ScriptedStream in(bytesOf(input));
+    DataSet set;
+    service.itemBytesLeft = 0;
+    ASSERT_EQ(service.readWithSyntax(&in.buffered(), &set, ExplicitBigEndian), 1);
+    ScriptedStream out;
+    EXPECT_EQ(service.writeWithSyntax(&set, &out, ExplicitBigEndian), 0);
+}

@@ -769,7 +769,7 @@ private:
                 continue;
             }
             if (element->group > 0x0002 &&
-                finishMetaGroup(held, deferred, deferredWritten, explicitVr, depth, syntaxCode) == 0) {
+                finishMetaGroup(held, deferred, deferredWritten, explicitVr, depth, syntaxCode, element->group) == 0) {
                 delete element;
                 return 0;
             }
@@ -800,18 +800,27 @@ private:
             delete held;
             return 1;
         }
-        return finishMetaGroup(held, deferred, deferredWritten, explicitVr, depth, syntaxCode);
+        return finishMetaGroup(held, deferred, deferredWritten, explicitVr, depth, syntaxCode, 0x0000);
     }
 
     // After the meta group: the encoding that the held Transfer Syntax UID
     // names, then the elements of groups below the meta group.
+    // nextGroup: the group of the element that follows the meta group, when
+    // no element of groups 0000 and 0001 comes first.
     int finishMetaGroup(DataElement*& held, DataSet& deferred, bool& deferredWritten, bool& explicitVr, int depth,
-                        int32_t* syntaxCode) {
+                        int32_t* syntaxCode, uint16_t nextGroup) {
         if (held != nullptr) {
             const int32_t named = syntaxNamedBy(held);
             delete held;
             held = nullptr;
+            const int32_t metaOrder = out_->writeOrder;
             if (named == 0 || useCode(named, explicitVr) == 0) return 0;
+            // A reader takes the first group after the meta group in the
+            // meta group's byte order to see that the group has ended:
+            // group 0200 in the other order reads as 0002, and what follows
+            // would be read as more of the meta group.
+            const bool deferredFirst = !deferredWritten && deferred.fillList.count() != 0;
+            if (out_->writeOrder != metaOrder && !deferredFirst && nextGroup == 0x0200) return 0;
             *syntaxCode = named;
         } else if (metaWritten_ && !switchDecided_ && out_->writeOrder != ByteStream::littleEndian) {
             // A reader recognises the encoding of what follows a meta group
