@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -78,10 +79,13 @@ inline std::string describe(DataSet* set, uint16_t skipBelow = 0) {
     return text;
 }
 
-// A file of this process under /tmp, named after the target and a suffix,
-// written with the bytes; its path, or "" when it could not be written.
+// A file of this process in $TMPDIR (or /tmp), named after the target and a
+// suffix, written with the bytes; its path, or "" when it could not be
+// written. TMPDIR=/dev/shm keeps the file targets off the disk.
 inline std::string scratchFile(const char* name, const uint8_t* data, size_t size) {
-    const std::string path = "/tmp/" + std::string(name) + "-" + std::to_string(getpid());
+    const char* folder = std::getenv("TMPDIR");
+    const std::string path = std::string(folder != nullptr && *folder != 0 ? folder : "/tmp") + "/" + std::string(name) +
+                             "-" + std::to_string(getpid());
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return "";
     const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
