@@ -228,7 +228,10 @@ int DataDictionary::findKeyword(const char* keyword, uint16_t& group, uint16_t& 
     if (table == nullptr || keyword == nullptr || keyword[0] == '\0') return 0;
     for (uint32_t index = 0; index < table->countOf(); ++index) {
         const KeyedRecord* record = table->recordAt(index);
-        if (record->keyword != nullptr && std::strcmp(record->keyword, keyword) == 0) {
+        // The first letters differ for nearly every record: comparing them
+        // first keeps the walk over several thousand keywords short.
+        if (record->keyword != nullptr && record->keyword[0] == keyword[0] &&
+            std::strcmp(record->keyword, keyword) == 0) {
             group = static_cast<uint16_t>(record->tag >> 16);
             element = static_cast<uint16_t>(record->tag);
             return 1;
