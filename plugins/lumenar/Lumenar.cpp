@@ -41,26 +41,41 @@ int attributeU16(DataSet* dataSet, uint16_t group, uint16_t element) {
 // The walk over the samples that decides the shift: the seed s[0], then
 // every 13th sample from index 100 on, combined with AND when the seed is
 // negative (bit 15 set, leading ones counted) and with OR otherwise (the
-// highest set bit found).
+// highest set bit found). The AND is kept as an OR of inverted samples
+// (a & b == ~(~a | ~b)), so both cases share one branch-free loop.
 class ShiftSearch {
 public:
     ShiftSearch(const raster::PixelBytes& pixels, uint32_t total)
-        : pixels_(pixels), total_(total), accumulator_(total != 0 ? raster::sample16(pixels, 0) : 0),
-          negative_((accumulator_ & 0x8000) != 0), walking_(total > next_) {}
+        : pixels_(pixels), total_(total), readable_(pixels.count / 2) {
+        const uint16_t seed = total != 0 ? raster::sample16(pixels, 0) : 0;
+        flip_ = (seed & 0x8000) != 0 ? 0xFFFF : 0;
+        accumulator_ = static_cast<uint16_t>(seed ^ flip_);
+    }
 
     // Takes in the samples below end (an index into the samples).
     void walkTo(uint64_t end) {
-        while (walking_ && next_ < end) {
-            const uint16_t sample = raster::sample16(pixels_, next_);
-            accumulator_ = negative_ ? static_cast<uint16_t>(accumulator_ & sample)
-                                     : static_cast<uint16_t>(accumulator_ | sample);
-            // The next step would wrap past 2^32, or leave the samples.
-            if (next_ > total_ - 13 || next_ + 13 >= total_) {
-                walking_ = false;
-                break;
-            }
-            next_ += 13;
+        const uint64_t stop = end < total_ ? end : total_;
+        if (next_ >= stop) return;
+        const uint64_t inside = stop < readable_ ? stop : readable_;
+        const uint8_t* bytes = pixels_.bytes;
+        uint16_t first = accumulator_, second = 0;
+        uint64_t index = next_;
+        // Two accumulators: the loads do not wait on each other.
+        for (; index + 13 < inside; index += 26) {
+            first = static_cast<uint16_t>(first | (load(bytes, index) ^ flip_));
+            second = static_cast<uint16_t>(second | (load(bytes, index + 13) ^ flip_));
         }
+        if (index < inside) {
+            first = static_cast<uint16_t>(first | (load(bytes, index) ^ flip_));
+            index += 13;
+        }
+        if (index < stop) {
+            // Samples past the readable bytes count as 0.
+            first = static_cast<uint16_t>(first | flip_);
+            index += (stop - index + 12) / 13 * 13;
+        }
+        accumulator_ = static_cast<uint16_t>(first | second);
+        next_ = index;
     }
 
     // The right shift that brings the highest bit in use to bit 7, for the
@@ -68,10 +83,12 @@ public:
     // below bit 7, all zero, or all ones) the values already fit in 8 bits
     // and the shift is 0.
     int shift() const {
+        const bool negative = flip_ != 0;
+        const uint16_t combined = static_cast<uint16_t>(accumulator_ ^ flip_);
         int shift = 8;
         for (uint16_t mask = 0x8000; mask != 0; mask >>= 1) {
-            const bool bitSet = (accumulator_ & mask) != 0;
-            if (bitSet != negative_) break;
+            const bool bitSet = (combined & mask) != 0;
+            if (bitSet != negative) break;
             --shift;
         }
         return shift < 0 ? 0 : shift;
@@ -83,20 +100,30 @@ public:
     }
 
 private:
+    static uint16_t load(const uint8_t* bytes, uint64_t index) {
+        uint16_t value;
+        std::memcpy(&value, bytes + index * 2, 2);
+        return value;
+    }
+
     const raster::PixelBytes& pixels_;
-    uint32_t total_;
+    uint64_t total_;
+    uint64_t readable_;
+    uint16_t flip_;
     uint16_t accumulator_;
-    bool negative_;
-    uint32_t next_ = 100;
-    bool walking_;
+    uint64_t next_ = 100;
 };
 
-// One row of 16-bit samples shifted down to 8 bits.
+// One row of 16-bit samples shifted down to 8 bits, for shifts 0 to 8. The
+// low byte of v >> s is the high byte of v << (8 - s) kept to 16 bits: a
+// 16-bit multiply and a fixed shift, which compilers turn into vector code,
+// where a variable shift of a 16-bit value is widened to 32 bits first.
 void shiftRow(const uint8_t* from, uint8_t* to, size_t count, unsigned rightShift) {
+    const uint16_t factor = static_cast<uint16_t>(1u << (8 - rightShift));
     for (size_t column = 0; column < count; ++column) {
         uint16_t value;
         std::memcpy(&value, from + column * 2, 2);
-        to[column] = static_cast<uint8_t>(value >> rightShift);
+        to[column] = static_cast<uint8_t>(static_cast<uint16_t>(value * factor) >> 8);
     }
 }
 

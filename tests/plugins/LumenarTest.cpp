@@ -127,6 +127,64 @@ TEST_P(Lumenar, ShiftFollowsTheSampledHighestBit) {
     }
 }
 
+TEST_P(Lumenar, EveryShiftMapsEveryValueToBitsShiftToShiftPlusSeven) {
+    // 256 x 256 samples holding every 16-bit value once, except the walked
+    // samples (the seed, then 100, 113, ...), which hold the value that
+    // decides the shift. Bit 15 in the seed would make it negative, so shift
+    // 8 comes from the samples after a positive seed.
+    const uint32_t rows = 256, columns = 256;
+    for (int shift = 0; shift <= 8; ++shift) {
+        SCOPED_TRACE("shift " + std::to_string(shift));
+        const uint16_t deciding = static_cast<uint16_t>(shift == 0 ? 0x0040 : 0x0080 << shift);
+        std::vector<uint16_t> samples(rows * columns);
+        for (size_t index = 0; index < samples.size(); ++index) {
+            const bool walked = index == 0 || (index >= 100 && (index - 100) % 13 == 0);
+            samples[index] = walked ? deciding : static_cast<uint16_t>(index * 40503u);
+        }
+        if (shift == 8) samples[0] = 0x0001;
+        std::unique_ptr<DataSet> set(fixtures::imageSet(16, 16));
+        std::unique_ptr<DataElement> pixels(fixtures::pixels16(samples));
+        std::vector<uint8_t> raster = convert(set.get(), pixels.get(), rows, columns);
+        EXPECT_EQ(log(), logFor(shift, 0));
+        for (size_t index = 0; index < samples.size(); ++index) {
+            const uint32_t row = static_cast<uint32_t>(index / columns), column = static_cast<uint32_t>(index % columns);
+            ASSERT_EQ(raster[rasterIndex(rows, columns, row, column)], static_cast<uint8_t>(samples[index] >> shift))
+                << "pixel " << index << " value " << samples[index];
+        }
+    }
+}
+
+TEST_P(Lumenar, WalkedSamplesPastATruncatedValueCountAsZero) {
+    // 20 x 20 pixels; the element holds the first 205 samples. The walk goes
+    // on to sample 399: with a negative seed the zeros it meets past the end
+    // end the leading ones at once, with a positive seed they change nothing.
+    struct Case {
+        const char* what;
+        uint16_t seed, background;
+        uint32_t held;
+        int shift;
+    };
+    const Case cases[] = {
+        {"negative seed, truncated", 0xF000, 0xFFFF, 205, 8},
+        {"negative seed, whole", 0xF000, 0xFFFF, 400, 4},
+        {"positive seed, truncated", 0x0100, 0x0000, 205, 1},
+        {"positive seed, whole", 0x0100, 0x0000, 400, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint16_t> samples(c.held, c.background);
+        samples[0] = c.seed;
+        std::unique_ptr<DataSet> set(fixtures::imageSet(16, 12));
+        std::unique_ptr<DataElement> pixels(fixtures::pixels16(samples));
+        std::vector<uint8_t> raster = convert(set.get(), pixels.get(), 20, 20);
+        EXPECT_EQ(log(), logFor(c.shift, 0));
+        EXPECT_EQ(raster[rasterIndex(20, 20, 0, 0)], static_cast<uint8_t>(c.seed >> c.shift));
+        if (c.held < 400) {
+            EXPECT_EQ(raster[rasterIndex(20, 20, 19, 19)], 0);
+        }
+    }
+}
+
 TEST_P(Lumenar, EightBitImageIsCopiedWithRowsFlippedAndLogsTheDefaultShift) {
     struct Case {
         uint16_t bitsAllocated, bitsStored;
