@@ -418,6 +418,7 @@ struct StoreIndex::Database {
             update[level].finish();
             insert[level].finish();
         }
+        sharingFile.finish();
         sqlite3_close(connection);
     }
 
@@ -428,6 +429,8 @@ struct StoreIndex::Database {
     Statement select[4];
     Statement update[4];
     Statement insert[4];
+    // The other instances recorded under a file name (file, id).
+    Statement sharingFile;
 
     bool execute(const std::string& sql, std::string& problem) {
         char* message = nullptr;
@@ -491,18 +494,27 @@ bool StoreIndex::Database::prepareStatements(std::string& problem) {
         const char* parent = parentColumns[level];
         std::string selectSql = "SELECT id, " + std::string(parent != nullptr ? parent : "0") + " FROM " + table +
                                 " WHERE " + key + " = ?";
+        // The update leaves a row that would not change alone: an object of
+        // a series already held mostly repeats its patient, study and series,
+        // and a row left alone costs the database no page to write.
         std::string updateSql = "UPDATE " + table + " SET ";
+        std::string changed;
         std::string insertColumns, insertValues;
+        int parameter = 0;
         auto addColumn = [&](const std::string& column, bool keepWhenAbsent) {
+            const std::string number = "?" + std::to_string(++parameter);
+            const std::string value = keepWhenAbsent ? "COALESCE(" + number + ", " + column + ")" : number;
             if (insertColumns.empty()) {
-                updateSql += column + (keepWhenAbsent ? " = COALESCE(?, " + column + ")" : " = ?");
+                updateSql += column + " = " + value;
+                changed = column + " IS NOT " + value;
             } else {
-                updateSql += ", " + column + (keepWhenAbsent ? " = COALESCE(?, " + column + ")" : " = ?");
+                updateSql += ", " + column + " = " + value;
+                changed += " OR " + column + " IS NOT " + value;
                 insertColumns += ", ";
                 insertValues += ", ";
             }
             insertColumns += column;
-            insertValues += keepWhenAbsent ? "COALESCE(?, '')" : "?";
+            insertValues += keepWhenAbsent ? "COALESCE(" + number + ", '')" : number;
         };
         if (parent != nullptr) addColumn(parent, false);
         if (level == imageLevel) addColumn("file", false);
@@ -511,13 +523,17 @@ bool StoreIndex::Database::prepareStatements(std::string& problem) {
             addColumn(attribute->column, true);
             if (hasKeyColumn(*attribute)) addColumn(std::string(attribute->column) + "_key", true);
         }
-        updateSql += " WHERE id = ?";
+        updateSql += " WHERE id = ?" + std::to_string(parameter + 1) + " AND (" + changed + ")";
         const std::string insertSql = "INSERT INTO " + table + " (" + insertColumns + ") VALUES (" + insertValues + ")";
         if (!select[level].prepare(connection, selectSql) || !update[level].prepare(connection, updateSql) ||
             !insert[level].prepare(connection, insertSql)) {
             problem = failure("index database");
             return false;
         }
+    }
+    if (!sharingFile.prepare(connection, "SELECT id, series_ref FROM instance WHERE file = ? AND id <> ?")) {
+        problem = failure("index database");
+        return false;
     }
     return true;
 }
@@ -641,16 +657,14 @@ int StoreIndex::Database::addObject(DataSet* dataSet, const std::string& fileNam
     // A file holds one object: another instance recorded under the same
     // file name was overwritten by this one.
     {
-        Statement overwritten;
-        if (!overwritten.prepare(connection, "SELECT id, series_ref FROM instance WHERE file = ? AND id <> ?")) {
-            problem = failure("index database");
-            return -1;
-        }
+        Statement& overwritten = sharingFile;
+        overwritten.restart();
         overwritten.bind(1, fileName);
         overwritten.bind(2, parent);
         std::vector<std::pair<int64_t, int64_t>> rows;
         int stepped;
         while ((stepped = overwritten.step()) == SQLITE_ROW) rows.emplace_back(overwritten.integer(0), overwritten.integer(1));
+        overwritten.restart();
         if (stepped != SQLITE_DONE) {
             problem = failure("index database");
             return -1;
