@@ -617,6 +617,39 @@ TEST_F(StoreIndexTest, AnEntityLeftWithoutObjectsDisappears) {
               (std::vector<std::string>{studyUid(1, 1), studyUid(1, 2), studyUid(2, 1)}));
 }
 
+TEST_F(StoreIndexTest, AnEntryGivenForLaterIsThereForTheNextQuestion) {
+    const StudyData later{1, 7, "20240707", "0700", "ACC17", "WAITING", {"CT", "CT"}};
+    const uint64_t ticket = index.addSoon(makeInstance({&patients[0], &later, 1, 1}), fileNameOf(imageUid(1, 7, 1, 1)));
+    ASSERT_NE(ticket, 0u);
+    // No settle yet: the question takes the entry in first.
+    EXPECT_EQ(valuesOf(ask(index, Model::studyRoot, "IMAGE", {{studyInstanceUid, studyUid(1, 7)}}), sopInstanceUid),
+              (std::vector<std::string>{imageUid(1, 7, 1, 1)}));
+    EXPECT_EQ(index.settle(ticket), 1);
+
+    // An entry that cannot be indexed: its failure waits for its own caller,
+    // whoever took it in.
+    const uint64_t brokenTicket = index.addSoon(makeInstance({&patients[0], &later, 1, 2}), "../outside.dcm");
+    EXPECT_EQ(index.count(), storedInstances + 1);
+    index.problem.clear();
+    EXPECT_EQ(index.settle(brokenTicket), 0);
+    EXPECT_NE(index.problem.find("outside.dcm"), std::string::npos) << index.problem;
+    EXPECT_EQ(index.settle(0), 0);
+
+    // An entry still waiting when the index closes is written then. The file
+    // in the folder says otherwise, so a reopened index that had to learn
+    // of it from the folder would answer "ON DISK".
+    const StudyData onDisk{1, 8, "20240808", "0800", "ACC18", "ON DISK", {"CT", "CT"}};
+    const StudyData waiting{1, 8, "20240808", "0800", "ACC18", "WAITING", {"CT", "CT"}};
+    writeInstance(folder.path(), {&patients[0], &onDisk, 1, 1});
+    EXPECT_NE(index.addSoon(makeInstance({&patients[0], &waiting, 1, 1}), fileNameOf(imageUid(1, 8, 1, 1))), 0u);
+    closeIndex();
+    StoreIndex reopened;
+    ASSERT_EQ(reopened.open(folder.path(), false), 1) << reopened.problem;
+    EXPECT_EQ(valuesOf(ask(reopened, Model::studyRoot, "STUDY", {{studyInstanceUid, studyUid(1, 8)}, {studyDescription, ""}}),
+                       studyDescription),
+              (std::vector<std::string>{"WAITING"}));
+}
+
 TEST_F(StoreIndexTest, TwoThreadsAddAtOnce) {
     constexpr int perThread = 200;
     const StudyData threadStudies[2] = {{1, 5, "20220101", "0100", "T1", "THREAD ONE", {"CT", "CT"}},

@@ -89,10 +89,23 @@ int FolderStore::handleStore(AssociationService* association, DataSet* command) 
     ObjectDataSet dataSet;
     const int answered = handleAnyCommand(association, command, &dataSet);
     association_ = nullptr;
+    settleIndexEntry();
     return answered;
 }
 
+FolderStore::~FolderStore() { settleIndexEntry(); }
+
+void FolderStore::settleIndexEntry() {
+    if (indexTicket_ == 0) return;
+    const uint64_t ticket = indexTicket_;
+    indexTicket_ = 0;
+    // The object is stored either way; an entry the index missed comes back
+    // when it is rebuilt (serve --reindex).
+    if (!index_->settle(ticket)) lastProblem = "stored, but not indexed: " + StoreIndex::lastProblem();
+}
+
 uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
+    settleIndexEntry();
     const std::string uid = elementText(dataSet, 0x0008, 0x0018);
     lastUid = uid;
     lastProblem.clear();
@@ -129,10 +142,15 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
         lastProblem = "cannot sync the folder " + folder_;
         return lastStatus = outOfResources;
     }
-    // The object is stored either way; an entry the index missed comes back
-    // when it is rebuilt (serve --reindex).
-    if (index_ != nullptr && (!attributes || !index_->add(attributes.get(), name))) {
-        lastProblem = "stored, but not indexed: " + StoreIndex::lastProblem();
+    // The index takes the entry in before anyone asks it again, while
+    // Success goes out; handleStore learns afterwards how that went.
+    if (index_ != nullptr) {
+        if (!attributes) {
+            lastProblem = "stored, but not indexed: out of memory";
+        } else {
+            indexTicket_ = index_->addSoon(std::move(attributes), name);
+            if (indexTicket_ == 0) lastProblem = "stored, but not indexed: the index is not open";
+        }
     }
     return lastStatus = StatusSuccess;
 }

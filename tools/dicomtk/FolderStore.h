@@ -25,8 +25,13 @@ public:
     static constexpr uint16_t dataSetDoesNotMatch = 0xA900;
     static constexpr uint16_t cannotUnderstand = 0xC000;
 
-    // index, when given, learns of every object stored.
+    // index, when given, learns of every object stored: its entry is there
+    // for anyone who asks the index once Success has been decided, and is
+    // written while Success goes out.
     explicit FolderStore(std::string folder, bool sync = true, StoreIndex* index = nullptr);
+    ~FolderStore() override;
+    FolderStore(const FolderStore&) = delete;
+    FolderStore& operator=(const FolderStore&) = delete;
 
     // Answers one C-STORE request of any SOP class; 1 when the response went
     // out. lastStatus and lastProblem tell what was answered and why.
@@ -46,8 +51,13 @@ private:
     std::string folder_;
     bool sync_;
     StoreIndex* index_;
+    // Settles the index entry of the last object stored, if any; a failure
+    // goes into lastProblem.
+    void settleIndexEntry();
+
     AssociationService* association_ = nullptr;
     std::string expectedUid_;
+    uint64_t indexTicket_ = 0;
 };
 
 #endif

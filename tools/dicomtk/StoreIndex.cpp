@@ -412,6 +412,7 @@ std::vector<const Attribute*> storedAttributes(Level level) {
 
 struct StoreIndex::Database {
     ~Database() {
+        takeInWaiting();
         // A connection closes only once its statements are finalized.
         for (int level = 0; level < 4; ++level) {
             select[level].finish();
@@ -431,6 +432,34 @@ struct StoreIndex::Database {
     Statement insert[4];
     // The other instances recorded under a file name (file, id).
     Statement sharingFile;
+
+    // Entries given to addSoon and not yet taken in, oldest first, and why
+    // those that failed did so, until their caller settles them.
+    struct Waiting {
+        uint64_t ticket;
+        std::unique_ptr<DataSet> dataSet;
+        std::string fileName;
+    };
+    std::vector<Waiting> waiting;
+    std::map<uint64_t, std::string> unsettledFailures;
+    uint64_t lastTicket = 0;
+
+    // Records one object in a transaction of its own. Called with mutex held.
+    bool addInTransaction(DataSet* dataSet, const std::string& fileName, std::string& problem) {
+        if (!execute("BEGIN IMMEDIATE", problem)) return false;
+        if (addObject(dataSet, fileName, problem) == 1 && execute("COMMIT", problem)) return true;
+        std::string ignored;
+        execute("ROLLBACK", ignored);
+        return false;
+    }
+    // Takes in every waiting entry, in order. Called with mutex held.
+    void takeInWaiting() {
+        for (Waiting& entry : waiting) {
+            std::string why;
+            if (!addInTransaction(entry.dataSet.get(), entry.fileName, why)) unsettledFailures[entry.ticket] = why;
+        }
+        waiting.clear();
+    }
 
     bool execute(const std::string& sql, std::string& problem) {
         char* message = nullptr;
@@ -869,11 +898,28 @@ int StoreIndex::open(const std::string& folder, bool rebuild) {
 int StoreIndex::add(DataSet* dataSet, const std::string& fileName) {
     if (database_ == nullptr) return failed(problem, "the index is not open");
     std::lock_guard<std::mutex> lock(database_->mutex);
+    database_->takeInWaiting();
     std::string why;
-    if (!database_->execute("BEGIN IMMEDIATE", why)) return failed(problem, why);
-    if (database_->addObject(dataSet, fileName, why) == 1 && database_->execute("COMMIT", why)) return 1;
-    std::string ignored;
-    database_->execute("ROLLBACK", ignored);
+    return database_->addInTransaction(dataSet, fileName, why) ? 1 : failed(problem, why);
+}
+
+uint64_t StoreIndex::addSoon(std::unique_ptr<DataSet> dataSet, const std::string& fileName) {
+    if (database_ == nullptr || dataSet == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(database_->mutex);
+    const uint64_t ticket = ++database_->lastTicket;
+    database_->waiting.push_back({ticket, std::move(dataSet), fileName});
+    return ticket;
+}
+
+int StoreIndex::settle(uint64_t ticket) {
+    if (database_ == nullptr) return failed(problem, "the index is not open");
+    if (ticket == 0) return failed(problem, "the object was not given to the index");
+    std::lock_guard<std::mutex> lock(database_->mutex);
+    database_->takeInWaiting();
+    const auto found = database_->unsettledFailures.find(ticket);
+    if (found == database_->unsettledFailures.end()) return 1;
+    const std::string why = found->second;
+    database_->unsettledFailures.erase(found);
     return failed(problem, why);
 }
 
@@ -894,6 +940,7 @@ int StoreIndex::addFile(const std::string& fileName) {
 long StoreIndex::count() {
     if (database_ == nullptr) return 0;
     std::lock_guard<std::mutex> lock(database_->mutex);
+    database_->takeInWaiting();
     Statement query;
     if (!query.prepare(database_->connection, "SELECT COUNT(*) FROM instance") || query.step() != SQLITE_ROW) return 0;
     return static_cast<long>(query.integer(0));
@@ -1137,6 +1184,7 @@ DataElement* paddedElement(const ResultElement& wanted, const std::string& text)
 int StoreIndex::find(Model model, DataSet* identifier, IndexedList<DataSet*>& results) {
     if (database_ == nullptr) return failed(problem, "the index is not open");
     std::lock_guard<std::mutex> lock(database_->mutex);
+    database_->takeInWaiting();
     std::string why;
     Level level = patientLevel;
     if (!levelOf(model, identifier, level, why)) return failed(problem, why);
@@ -1234,6 +1282,7 @@ int StoreIndex::find(Model model, DataSet* identifier, IndexedList<DataSet*>& re
 int StoreIndex::findInstances(Model model, DataSet* identifier, std::vector<Instance>& instances) {
     if (database_ == nullptr) return failed(problem, "the index is not open");
     std::lock_guard<std::mutex> lock(database_->mutex);
+    database_->takeInWaiting();
     std::string why;
     Level level = patientLevel;
     if (!levelOf(model, identifier, level, why)) return failed(problem, why);

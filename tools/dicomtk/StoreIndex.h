@@ -51,6 +51,19 @@ public:
     // drained by saveFile). In one transaction.
     int add(DataSet* dataSet, const std::string& fileName);
 
+    // The same as add, a moment later: the entry waits until the next call
+    // that reads or changes the index (or settle) takes it in, entries in
+    // the order given. Whoever asks the index once this returns finds the
+    // instance, and the caller may answer its peer before the database
+    // work. Takes the data set. A ticket for settle, or 0 when the index is
+    // not open.
+    uint64_t addSoon(std::unique_ptr<DataSet> dataSet, const std::string& fileName);
+
+    // Takes in what waits and tells how the entry of ticket went: 1 added,
+    // or 0 with problem set (also for a ticket of 0). Every ticket is
+    // settled once; one that is not leaves its failure behind.
+    int settle(uint64_t ticket);
+
     // The same for a file already in the folder (fileName is its name
     // there), read from the file: for a caller whose data set was drained
     // when the file was written. 1, or 0 with problem set.
