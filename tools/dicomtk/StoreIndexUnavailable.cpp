@@ -24,6 +24,8 @@ StoreIndex::~StoreIndex() = default;
 
 int StoreIndex::open(const std::string&, bool) { return refused(problem); }
 int StoreIndex::add(DataSet*, const std::string&) { return refused(problem); }
+uint64_t StoreIndex::addSoon(std::unique_ptr<DataSet>, const std::string&) { return 0; }
+int StoreIndex::settle(uint64_t) { return refused(problem); }
 int StoreIndex::addFile(const std::string&) { return refused(problem); }
 int StoreIndex::find(Model, DataSet*, IndexedList<DataSet*>&) { return refused(problem); }
 int StoreIndex::findInstances(Model, DataSet*, std::vector<Instance>&) { return refused(problem); }
