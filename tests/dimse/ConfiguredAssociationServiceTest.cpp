@@ -335,3 +335,48 @@ TEST(ConfiguredAssociationService, NegotiatesOnlyTheListedSyntaxes) {
     EXPECT_EQ(accept.presentationContexts.at(1)->element.resultReason, ContextNoReason);
     EXPECT_EQ(accept.presentationContexts.at(2)->element.resultReason, ContextAbstractSyntaxNotSupported);
 }
+
+// A title of the full 16 characters is compared in full, in both lists and
+// over the wire: one that agrees on 15 characters only is another title.
+TEST(ConfiguredAssociationService, SixteenCharacterTitlesMatchInFull) {
+    const std::string full = "ABCDEFGHIJKLMNOP";
+    Configured file("x " + full + " RemoteAE\nx " + full + " LocalAE\n");
+    ConfiguredAssociationService& service = *file.service;
+    struct Case {
+        std::string title;
+        int accepted;
+    };
+    const Case cases[] = {
+        {full, 1},
+        {"ABCDEFGHIJKLMNOX", 0},  // the 16th character differs
+        {"ABCDEFGHIJKLMNO", 0},   // the first 15 alone
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        EXPECT_EQ(calling(service, c.title), c.accepted);
+        EXPECT_EQ(service.acceptCalledAeTitle(titleField(c.title).c_str()), c.accepted);
+    }
+    // Listed with 15 characters, a title does not take a 16th.
+    Configured shorter("x ABCDEFGHIJKLMNO RemoteAE\n");
+    EXPECT_EQ(calling(*shorter.service, full), 0);
+    EXPECT_EQ(calling(*shorter.service, "ABCDEFGHIJKLMNO"), 1);
+
+    // The same through an A-ASSOCIATE-RQ: accepted, or rejected for the calling title.
+    for (const Case& c : cases) {
+        SCOPED_TRACE("over the wire: " + c.title);
+        Configured wire("x " + full + " RemoteAE\n");
+        const uint16_t port = platform::freeLocalPort();
+        ScriptedPeer peer(ScriptedPeer::Role::connect, port,
+                          requestBytes({{1, verification, {implicitLittle}}}, 16384, c.title.c_str()), 1);
+        EXPECT_EQ(wire.service->acceptAssociation(portText(port).c_str()), c.accepted);
+        wire.service->socket.closeAll();
+        peer.finish();
+        const auto pdus = splitPdus(peer.received);
+        ASSERT_GE(pdus.size(), 1u);
+        if (c.accepted == 1) {
+            EXPECT_EQ(pdus[0].type, 0x02);
+        } else {
+            EXPECT_EQ(pdus[0].bytes, (Bytes{0x03, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x01, 0x01, 0x03}));
+        }
+    }
+}
