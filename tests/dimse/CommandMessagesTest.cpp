@@ -456,6 +456,10 @@ TEST_F(CommandMessages, MoveDestinationFillsSixteenBytesWithSpaces) {
         {"ABCDEFGHIJKLMNOP", 1, "ABCDEFGHIJKLMNOP"},
         {"", 1, "                "},
         {"ABCDEFGHIJKLMNOPQ", 0, nullptr},
+        // 17 characters even when the last is a pad space: refused, not cut.
+        {"ABCDEFGHIJKLMNOP ", 0, nullptr},
+        {"                 ", 0, nullptr},
+        {"A-TITLE-FAR-LONGER-THAN-SIXTEEN-CHARACTERS-AS-A-CALLER-MIGHT-PASS", 0, nullptr},
         {nullptr, 0, nullptr},
     };
     PatientRootMove move;
