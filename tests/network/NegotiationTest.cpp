@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -304,6 +305,32 @@ TEST(Negotiation, DestructorReleasesAnEstablishedAssociation) {
         service.proposeAbstractSyntax(UidValue(verification));
         ASSERT_EQ(service.requestAssociation("127.0.0.1", portText(port).c_str()), 1);
     }
+    peer.finish();
+    EXPECT_TRUE(peer.closedByOther);
+    const auto pdus = splitPdus(peer.received);
+    ASSERT_EQ(pdus.size(), 2u);
+    EXPECT_EQ(pdus[1].bytes, releaseRequest);
+}
+
+// A peer that never answers the A-RELEASE-RQ holds the requester only for
+// requestTimeoutSeconds (also the wait for the A-ASSOCIATE-AC), not for the
+// message time-out: then the connection is closed and the association over.
+TEST(Negotiation, AnUnansweredReleaseEndsAfterTheRequestTimeout) {
+    const uint16_t port = platform::freeLocalPort();
+    // Quiet for 20 s before it gives up by itself.
+    ScriptedPeer peer(ScriptedPeer::Role::accept, port, acceptBytes({{1, ContextAccepted, implicitLittle}}), 20);
+    idCounter = 1;
+    AssociationService service;
+    service.requestTimeoutSeconds = 1;
+    service.proposeAbstractSyntax(UidValue(verification));
+    ASSERT_EQ(service.requestAssociation("127.0.0.1", portText(port).c_str()), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(service.release(), 1);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.9);  // it did wait for the answer
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_EQ(service.isEstablished(), 0);
+    EXPECT_EQ(service.socket.connected, 0);
     peer.finish();
     EXPECT_TRUE(peer.closedByOther);
     const auto pdus = splitPdus(peer.received);
