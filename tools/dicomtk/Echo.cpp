@@ -13,11 +13,14 @@
 namespace {
 
 const char* const echoHelp =
-    "usage: dicomtk echo [-aet AET] [-aec AET] [--repeat N] HOST PORT\n"
+    "usage: dicomtk echo [-aet AET] [-aec AET] [--request-timeout S] [--repeat N]\n"
+    "                    HOST PORT\n"
     "\n"
     "Opens one association with the peer (calling AE title DICOMTK and called\n"
     "AE title ANY-SCP unless given), sends N C-ECHO requests (1 unless given)\n"
-    "and releases. Prints one line with the peer, the count and the time.\n"
+    "and releases. The answers to the association request and to the release\n"
+    "request are awaited S seconds (30); a peer that never answers the release\n"
+    "is left then. Prints one line with the peer, the count and the time.\n"
     "Exit status 0 only when every echo was answered with status 0x0000.\n";
 
 }  // namespace
@@ -49,6 +52,7 @@ int runEcho(const std::vector<std::string>& arguments) {
     AssociationService service;
     service.setCallingAeTitle(peer.callingAeTitle.c_str());
     service.setCalledAeTitle(peer.calledAeTitle.c_str());
+    service.requestTimeoutSeconds = peer.requestTimeoutSeconds;
     service.proposeAbstractSyntax(UidValue(VerificationSopClass::uid));
     const double start = secondsNow();
     if (!service.requestAssociation(peer.host.c_str(), peer.port.c_str())) {

@@ -1,6 +1,7 @@
 #include "NetworkOptions.h"
 
 #include <chrono>
+#include <cstdlib>
 
 std::string parsePeerOptions(const std::vector<std::string>& arguments, const std::vector<std::string>& valued,
                              const std::vector<std::string>& flags, PeerOptions& peer,
@@ -23,6 +24,17 @@ std::string parsePeerOptions(const std::vector<std::string>& arguments, const st
         if (argument == "-aec" || argument == "--aec") {
             if (!valueOf(peer.calledAeTitle)) return "missing value after " + argument;
             if (!isValidAeTitle(peer.calledAeTitle)) return "called AE title '" + peer.calledAeTitle + "' is not valid";
+            continue;
+        }
+        if (argument == "--request-timeout") {
+            std::string seconds;
+            if (!valueOf(seconds)) return "missing value after " + argument;
+            char* end = nullptr;
+            const long parsed = std::strtol(seconds.c_str(), &end, 10);
+            if (end == seconds.c_str() || *end != '\0' || parsed < 1 || parsed > 3600) {
+                return "--request-timeout needs seconds from 1 to 3600";
+            }
+            peer.requestTimeoutSeconds = static_cast<int>(parsed);
             continue;
         }
         bool known = false;

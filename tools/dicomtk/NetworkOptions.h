@@ -9,15 +9,19 @@
 struct PeerOptions {
     std::string callingAeTitle = "DICOMTK";
     std::string calledAeTitle = "ANY-SCP";
+    // How long to wait for the answer to the association request and to
+    // the release request (--request-timeout): a peer that never answers
+    // the release is left after it.
+    int requestTimeoutSeconds = 30;
     std::string host;
     std::string port;
     std::vector<std::string> rest;  // what follows HOST PORT
 };
 
-// Reads -aet/-aec (and --aet/--aec) and one value of each option in
-// `valued` (e.g. "--repeat"), flags in `flags`; the first two other
-// arguments are HOST and PORT, the others go to rest. values receives the
-// valued options in order of `valued`. Returns "" or the problem.
+// Reads -aet/-aec (and --aet/--aec), --request-timeout S, and one value of
+// each option in `valued` (e.g. "--repeat"), flags in `flags`; the first two
+// other arguments are HOST and PORT, the others go to rest. values receives
+// the valued options in order of `valued`. Returns "" or the problem.
 std::string parsePeerOptions(const std::vector<std::string>& arguments, const std::vector<std::string>& valued,
                              const std::vector<std::string>& flags, PeerOptions& peer,
                              std::vector<std::string>& values, std::vector<bool>& flagged);

@@ -17,8 +17,8 @@
 namespace {
 
 const char* const findHelp =
-    "usage: dicomtk find [-aet AET] [-aec AET] [-P | -S] [-L PATIENT|STUDY|SERIES|IMAGE]\n"
-    "                    [-k KEY[=VALUE]]... HOST PORT\n"
+    "usage: dicomtk find [-aet AET] [-aec AET] [--request-timeout S] [-P | -S]\n"
+    "                    [-L PATIENT|STUDY|SERIES|IMAGE] [-k KEY[=VALUE]]... HOST PORT\n"
     "\n"
     "Asks the peer with C-FIND, in the Patient Root (-P, the default) or Study\n"
     "Root (-S) model, at the Query/Retrieve Level -L (PATIENT with -P, STUDY\n"
@@ -26,19 +26,21 @@ const char* const findHelp =
     "keyword of the data dictionary such as PatientName: with\n"
     "=VALUE it must match (wildcards * and ?, ranges such as 20240101-20241231,\n"
     "UID lists separated by backslashes), without it the attribute is asked\n"
-    "for. Prints every match as dump lines, then the number of matches. Exit\n"
-    "status 0 when the final status is Success.\n";
+    "for. Prints every match as dump lines, then the number of matches. The\n"
+    "answers to the association request and to the release request are\n"
+    "awaited S seconds (30). Exit status 0 when the final status is Success.\n";
 
 const char* const moveHelp =
-    "usage: dicomtk move [-aet AET] [-aec AET] [-P | -S] -L LEVEL [-k KEY=VALUE]...\n"
-    "                    --dest AET HOST PORT\n"
+    "usage: dicomtk move [-aet AET] [-aec AET] [--request-timeout S] [-P | -S] -L LEVEL\n"
+    "                    [-k KEY=VALUE]... --dest AET HOST PORT\n"
     "\n"
     "Asks the peer with C-MOVE, in the Patient Root (-P, the default) or Study\n"
     "Root (-S) model, to send what the keys select at level LEVEL to the AE\n"
     "title AET (which the peer must know). Keys as for find. Prints one line per\n"
     "pending response (remaining, completed, failed, warning) and the final\n"
-    "one. Exit status 0 only when the final status is Success and no\n"
-    "sub-operation failed.\n";
+    "one. The answers to the association request and to the release request\n"
+    "are awaited S seconds (30). Exit status 0 only when the final status is\n"
+    "Success and no sub-operation failed.\n";
 
 struct QueryOptions {
     PeerOptions peer;
@@ -175,6 +177,7 @@ int runFind(const std::vector<std::string>& arguments, const std::string& progra
     ToolService service;
     service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
     service.setCalledAeTitle(options.peer.calledAeTitle.c_str());
+    service.requestTimeoutSeconds = options.peer.requestTimeoutSeconds;
     service.proposeAbstractSyntax(UidValue(uid));
     if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
         return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
@@ -207,6 +210,7 @@ int runMove(const std::vector<std::string>& arguments, const std::string& progra
     ToolService service;
     service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
     service.setCalledAeTitle(options.peer.calledAeTitle.c_str());
+    service.requestTimeoutSeconds = options.peer.requestTimeoutSeconds;
     service.proposeAbstractSyntax(UidValue(uid));
     if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
         return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
