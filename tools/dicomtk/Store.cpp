@@ -20,18 +20,29 @@
 namespace {
 
 const char* const storeHelp =
-    "usage: dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...\n"
+    "usage: dicomtk store [-aet AET] [-aec AET] [--request-timeout S] [-r]\n"
+    "                     HOST PORT FILE|DIR...\n"
     "\n"
     "Sends every DICOM file given (and, with -r, every file under each\n"
     "directory given) to the peer with C-STORE, in one association that\n"
     "proposes each file's SOP class in the file's transfer syntax. Each file\n"
     "goes out with its own SOP Instance UID. On a terminal a progress bar\n"
     "shows files, megabytes and the rate; otherwise one line per file gives\n"
-    "its status. A summary line ends the run. A file that cannot be read is\n"
-    "reported and skipped. Exit status 0 only when every file was answered\n"
-    "with status 0x0000.\n";
+    "its status: stored, stored with a warning (the peer kept the object but\n"
+    "says it changed or doubts something, status 0x0001, 0x0107, 0x0116 or\n"
+    "0xBxxx) or failed. A summary line ends the run. A file that cannot be\n"
+    "read is reported and skipped. The answers to the association request and\n"
+    "to the release request are awaited S seconds (30). Exit status 0 only\n"
+    "when every file was answered with status 0x0000.\n";
 
 const char* const implicitLittleUid = "1.2.840.10008.1.2";
+
+// The C-STORE statuses of an object stored all the same: coercion of data
+// elements, elements discarded, a data set that does not match its SOP
+// class, and the general warnings.
+bool isWarningStatus(uint16_t status) {
+    return (status & 0xF000) == 0xB000 || status == 0x0001 || status == 0x0107 || status == 0x0116;
+}
 
 struct Candidate {
     std::string path;
@@ -68,10 +79,11 @@ class Progress {
 public:
     Progress(size_t files, uint64_t bytes) : files_(files), bytes_(bytes), terminal_(platform::isTerminal(stdout)) {}
 
-    void fileDone(const Candidate& file, bool stored, uint16_t status, double elapsed, uint64_t sentBytes) {
+    // outcome: "stored", "stored with a warning" or "failed".
+    void fileDone(const Candidate& file, const char* outcome, uint16_t status, double elapsed, uint64_t sentBytes) {
         ++done_;
         if (!terminal_) {
-            std::printf("%s: %s (status 0x%04X)\n", file.path.c_str(), stored ? "stored" : "failed", status);
+            std::printf("%s: %s (status 0x%04X)\n", file.path.c_str(), outcome, status);
             return;
         }
         const int width = 30;
@@ -156,6 +168,7 @@ int runStore(const std::vector<std::string>& arguments) {
 
     sender.setCallingAeTitle(peer.callingAeTitle.c_str());
     sender.setCalledAeTitle(peer.calledAeTitle.c_str());
+    sender.requestTimeoutSeconds = peer.requestTimeoutSeconds;
     if (!sender.requestAssociation(peer.host.c_str(), peer.port.c_str())) {
         return fail(peerName(peer), "no association (nothing listening, refused, or no SOP class accepted)");
     }
@@ -165,9 +178,11 @@ int runStore(const std::vector<std::string>& arguments) {
     const double start = secondsNow();
     uint64_t sentBytes = 0;
     size_t sent = 0;
+    int warnings = 0;
     for (const Candidate& candidate : candidates) {
         uint16_t status = 0xFFFF;
         bool stored = false;
+        bool warned = false;
         if (!sender.isEstablished()) {
             if (progress.onTerminal()) std::printf("\n");
             fail(candidate.path, "not sent: the association has ended");
@@ -183,6 +198,7 @@ int runStore(const std::vector<std::string>& arguments) {
                 sender.currentSyntax = candidate.transferSyntax;
                 if (storage.store(&sender, set.get(), status)) {
                     stored = status == StatusSuccess;
+                    warned = isWarningStatus(status);
                     sentBytes += candidate.bytes;
                     ++sent;
                 } else {
@@ -191,13 +207,15 @@ int runStore(const std::vector<std::string>& arguments) {
                 }
             }
         }
-        if (!stored) ++failures;
-        progress.fileDone(candidate, stored, status, secondsNow() - start, sentBytes);
+        if (warned) ++warnings;
+        else if (!stored) ++failures;
+        progress.fileDone(candidate, stored ? "stored" : warned ? "stored with a warning" : "failed", status,
+                          secondsNow() - start, sentBytes);
     }
     sender.release();
     const double seconds = secondsNow() - start;
     const double megabytes = sentBytes / 1e6;
-    std::printf("%zu files sent, %d failed, %.1f MB in %.2f s (%.1f MB/s)\n", sent, failures, megabytes, seconds,
-                seconds > 0 ? megabytes / seconds : 0.0);
-    return failures == 0 ? 0 : 1;
+    std::printf("%zu files sent, %d failed, %d with a warning, %.1f MB in %.2f s (%.1f MB/s)\n", sent, failures,
+                warnings, megabytes, seconds, seconds > 0 ? megabytes / seconds : 0.0);
+    return failures == 0 && warnings == 0 ? 0 : 1;
 }
