@@ -35,6 +35,7 @@ constexpr Tag accessionNumber{0x0008, 0x0050};
 constexpr Tag queryLevel{0x0008, 0x0052};
 constexpr Tag modality{0x0008, 0x0060};
 constexpr Tag modalitiesInStudy{0x0008, 0x0061};
+constexpr Tag sopClassesInStudy{0x0008, 0x0062};
 constexpr Tag referringPhysicianName{0x0008, 0x0090};
 constexpr Tag studyDescription{0x0008, 0x1030};
 constexpr Tag patientName{0x0010, 0x0010};
@@ -422,6 +423,7 @@ TEST_P(StoreIndexTest, ReturnsTheRequestedKeysPaddedWithTheirVrAndTheUniqueKeys)
                                {patientName, ""},
                                {studyDate, ""},
                                {modalitiesInStudy, ""},
+                               {sopClassesInStudy, ""},
                                {studyRelatedSeries, ""},
                                {studyRelatedInstances, ""},
                                {specificCharacterSet, ""},
@@ -441,6 +443,7 @@ TEST_P(StoreIndexTest, ReturnsTheRequestedKeysPaddedWithTheirVrAndTheUniqueKeys)
         {queryLevel, vrCode('C', 'S'), "STUDY "},
         {modality, vrCode('C', 'S'), ""},  // a SERIES attribute: not known at STUDY level
         {modalitiesInStudy, vrCode('C', 'S'), "SR\\US "},
+        {sopClassesInStudy, vrCode('U', 'I'), std::string(usClass) + "\\" + srClass + std::string(1, '\0')},
         {Tag{0x0009, 0x1001}, vrCode('U', 'N'), ""},  // unknown to the index, asked in implicit VR
         {patientName, vrCode('P', 'N'), "O'NEIL^MARY "},
         {patientId, vrCode('L', 'O'), "PID003"},  // the unique key above, not asked for
