@@ -11,6 +11,7 @@
 
 #include "../support/DataSetText.h"
 #include "../support/TemporaryFiles.h"
+#include "IndexBackend.h"
 #include "StoreIndex.h"
 #include "network/AssociationService.h"
 
@@ -34,6 +35,7 @@ constexpr Tag accessionNumber{0x0008, 0x0050};
 constexpr Tag queryLevel{0x0008, 0x0052};
 constexpr Tag modality{0x0008, 0x0060};
 constexpr Tag modalitiesInStudy{0x0008, 0x0061};
+constexpr Tag sopClassesInStudy{0x0008, 0x0062};
 constexpr Tag referringPhysicianName{0x0008, 0x0090};
 constexpr Tag studyDescription{0x0008, 0x1030};
 constexpr Tag patientName{0x0010, 0x0010};
@@ -265,8 +267,22 @@ std::string rendered(const Answer& answer) {
     return text;
 }
 
+// A database under the store index. Every test of StoreIndexTest runs over
+// each backend (the match cases included), through the interface that
+// StoreIndex asks; a second backend is one more line here.
+struct Backend {
+    const char* name;
+    std::unique_ptr<IndexBackend> (*make)();
+};
+
+void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
+
+const Backend backends[] = {
+    {"Sqlite", makeDefaultIndexBackend},
+};
+
 // A store folder holding the 30 instances, indexed one by one with add as serve does.
-class StoreIndexTest : public ::testing::Test {
+class StoreIndexTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         ASSERT_EQ(index.open(folder.path(), false), 1) << index.problem;
@@ -283,9 +299,18 @@ protected:
     void closeIndex() { opened.reset(); }
 
     TemporaryDirectory folder;
-    std::unique_ptr<StoreIndex> opened = std::make_unique<StoreIndex>();
+    std::unique_ptr<StoreIndex> opened = std::make_unique<StoreIndex>(GetParam().make());
     StoreIndex& index = *opened;
 };
+
+INSTANTIATE_TEST_SUITE_P(Backends, StoreIndexTest, ::testing::ValuesIn(backends),
+                         [](const ::testing::TestParamInfo<Backend>& info) { return std::string(info.param.name); });
+
+// What only SQLite has: its database file, and what it does with a damaged one.
+class SqliteStoreIndexTest : public StoreIndexTest {};
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, SqliteStoreIndexTest, ::testing::Values(backends[0]),
+                         [](const ::testing::TestParamInfo<Backend>& info) { return std::string(info.param.name); });
 
 struct MatchCase {
     const char* name;
@@ -383,7 +408,7 @@ const std::vector<MatchCase>& matchCases() {
     return cases;
 }
 
-TEST_F(StoreIndexTest, MatchesEachKindAtEachLevelOfBothModels) {
+TEST_P(StoreIndexTest, MatchesEachKindAtEachLevelOfBothModels) {
     for (const MatchCase& match : matchCases()) {
         const Answer answer = ask(index, match.model, match.level, match.keys);
         ASSERT_EQ(answer.status, 1) << match.name << ": " << answer.problem;
@@ -392,12 +417,13 @@ TEST_F(StoreIndexTest, MatchesEachKindAtEachLevelOfBothModels) {
     EXPECT_EQ(index.count(), storedInstances);
 }
 
-TEST_F(StoreIndexTest, ReturnsTheRequestedKeysPaddedWithTheirVrAndTheUniqueKeys) {
+TEST_P(StoreIndexTest, ReturnsTheRequestedKeysPaddedWithTheirVrAndTheUniqueKeys) {
     const Answer answer = ask(index, Model::patientRoot, "STUDY",
                               {{studyInstanceUid, studyUid(3, 1)},
                                {patientName, ""},
                                {studyDate, ""},
                                {modalitiesInStudy, ""},
+                               {sopClassesInStudy, ""},
                                {studyRelatedSeries, ""},
                                {studyRelatedInstances, ""},
                                {specificCharacterSet, ""},
@@ -417,6 +443,7 @@ TEST_F(StoreIndexTest, ReturnsTheRequestedKeysPaddedWithTheirVrAndTheUniqueKeys)
         {queryLevel, vrCode('C', 'S'), "STUDY "},
         {modality, vrCode('C', 'S'), ""},  // a SERIES attribute: not known at STUDY level
         {modalitiesInStudy, vrCode('C', 'S'), "SR\\US "},
+        {sopClassesInStudy, vrCode('U', 'I'), std::string(usClass) + "\\" + srClass + std::string(1, '\0')},
         {Tag{0x0009, 0x1001}, vrCode('U', 'N'), ""},  // unknown to the index, asked in implicit VR
         {patientName, vrCode('P', 'N'), "O'NEIL^MARY "},
         {patientId, vrCode('L', 'O'), "PID003"},  // the unique key above, not asked for
@@ -433,7 +460,7 @@ TEST_F(StoreIndexTest, ReturnsTheRequestedKeysPaddedWithTheirVrAndTheUniqueKeys)
     }
 }
 
-TEST_F(StoreIndexTest, StudyRootCarriesNoPatientIdUnlessAsked) {
+TEST_P(StoreIndexTest, StudyRootCarriesNoPatientIdUnlessAsked) {
     const Answer answer = ask(index, Model::studyRoot, "SERIES", {{seriesInstanceUid, seriesUid(2, 1, 2)}});
     ASSERT_EQ(answer.results.size(), 1u);
     const Result& result = answer.results[0];
@@ -444,7 +471,7 @@ TEST_F(StoreIndexTest, StudyRootCarriesNoPatientIdUnlessAsked) {
     EXPECT_EQ(result.size(), 3u);
 }
 
-TEST_F(StoreIndexTest, ComputesCountsAndTakesTheCharacterSetOfTheLevel) {
+TEST_P(StoreIndexTest, ComputesCountsAndTakesTheCharacterSetOfTheLevel) {
     const Answer patientsAnswer = ask(index, Model::patientRoot, "PATIENT",
                                       {{patientRelatedStudies, ""}, {patientRelatedInstances, ""}, {specificCharacterSet, ""}});
     ASSERT_EQ(patientsAnswer.results.size(), 3u);
@@ -462,7 +489,7 @@ TEST_F(StoreIndexTest, ComputesCountsAndTakesTheCharacterSetOfTheLevel) {
     EXPECT_EQ(unpadded(seriesAnswer.results[0].at(patientId.code()).bytes), "PID001");
 }
 
-TEST_F(StoreIndexTest, AnswersInAStableOrder) {
+TEST_P(StoreIndexTest, AnswersInAStableOrder) {
     const Answer answer = ask(index, Model::studyRoot, "IMAGE", {{studyInstanceUid, studyUid(1, 1)}});
     std::vector<std::string> order;
     for (const Result& result : answer.results) order.push_back(unpadded(result.at(sopInstanceUid.code()).bytes));
@@ -483,40 +510,40 @@ std::string answersOf(StoreIndex& index) {
     return text;
 }
 
-TEST_F(StoreIndexTest, RebuildsTheSameIndexByScanningTheFolder) {
+TEST_P(SqliteStoreIndexTest, RebuildsTheSameIndexByScanningTheFolder) {
     const std::string before = answersOf(index);
     closeIndex();
     for (const char* name : {"index.sqlite", "index.sqlite-wal", "index.sqlite-shm"}) {
         std::filesystem::remove(folder.file(name));
     }
-    StoreIndex scanned;
+    StoreIndex scanned(GetParam().make());
     ASSERT_EQ(scanned.open(folder.path(), false), 1) << scanned.problem;
     EXPECT_EQ(scanned.count(), storedInstances);
     EXPECT_EQ(scanned.skipped, 0);
     EXPECT_EQ(answersOf(scanned), before);
 
-    StoreIndex requested;
+    StoreIndex requested(GetParam().make());
     ASSERT_EQ(requested.open(folder.path(), true), 1) << requested.problem;
     EXPECT_EQ(requested.count(), storedInstances);
     EXPECT_EQ(answersOf(requested), before);
 }
 
-TEST_F(StoreIndexTest, SurvivesARestart) {
+TEST_P(StoreIndexTest, SurvivesARestart) {
     const std::string before = answersOf(index);
-    StoreIndex restarted;
+    StoreIndex restarted(GetParam().make());
     ASSERT_EQ(restarted.open(folder.path(), false), 1) << restarted.problem;
     EXPECT_EQ(restarted.count(), storedInstances);
     EXPECT_EQ(answersOf(restarted), before);
 }
 
-TEST_F(StoreIndexTest, OpeningCatchesUpWithFilesStoredOrRemovedBehindItsBack) {
+TEST_P(StoreIndexTest, OpeningCatchesUpWithFilesStoredOrRemovedBehindItsBack) {
     const StudyData extra{2, 9, "20240301", "1000", "ACC29", "LATE", {"CT", "CT"}};
     writeInstance(folder.path(), {&patients[1], &extra, 1, 1});
     std::filesystem::remove(folder.file(fileNameOf(imageUid(1, 2, 2, 1))));
     for (int image = 1; image <= imagesPerSeries; ++image) {
         std::filesystem::remove(folder.file(fileNameOf(imageUid(3, 1, 2, image))));
     }
-    StoreIndex reopened;
+    StoreIndex reopened(GetParam().make());
     ASSERT_EQ(reopened.open(folder.path(), false), 1) << reopened.problem;
     EXPECT_EQ(reopened.count(), storedInstances + 1 - 1 - imagesPerSeries);
     EXPECT_EQ(valuesOf(ask(reopened, Model::studyRoot, "STUDY", {{studyDate, "20240301"}}), studyInstanceUid),
@@ -529,7 +556,7 @@ TEST_F(StoreIndexTest, OpeningCatchesUpWithFilesStoredOrRemovedBehindItsBack) {
               (std::vector<std::string>{"US"}));
 }
 
-TEST_F(StoreIndexTest, IndexesOnlyVisibleDcmFilesAndCountsWhatItCannotRead) {
+TEST_P(StoreIndexTest, IndexesOnlyVisibleDcmFilesAndCountsWhatItCannotRead) {
     // A complete DICOM file under a temporary name of FolderStore, and one
     // named like no stored object, are not stored objects.
     const StudyData hidden{1, 7, "20240101", "1000", "HID", "HIDDEN", {"CT", "CT"}};
@@ -540,25 +567,25 @@ TEST_F(StoreIndexTest, IndexesOnlyVisibleDcmFilesAndCountsWhatItCannotRead) {
     std::filesystem::rename(folder.file(fileNameOf(imageUid(1, 7, 1, 2))), folder.file(imageUid(1, 7, 1, 2) + ".dcm.bak"));
     writeFile(folder.file("junk.dcm"), {'n', 'o', 't', ' ', 'D', 'I', 'C', 'O', 'M'});
     std::filesystem::create_directory(folder.file("folder.dcm"));
-    StoreIndex rebuilt;
+    StoreIndex rebuilt(GetParam().make());
     ASSERT_EQ(rebuilt.open(folder.path(), true), 1) << rebuilt.problem;
     EXPECT_EQ(rebuilt.count(), storedInstances);
     EXPECT_EQ(rebuilt.skipped, 1);
     EXPECT_TRUE(ask(rebuilt, Model::studyRoot, "STUDY", {{studyDescription, "HIDDEN"}}).results.empty());
 }
 
-TEST_F(StoreIndexTest, MakesADamagedDatabaseAnew) {
+TEST_P(SqliteStoreIndexTest, MakesADamagedDatabaseAnew) {
     closeIndex();
     for (const char* name : {"index.sqlite-wal", "index.sqlite-shm"}) std::filesystem::remove(folder.file(name));
     std::vector<uint8_t> garbage(4096);
     for (size_t position = 0; position < garbage.size(); ++position) garbage[position] = static_cast<uint8_t>(position * 7 + 3);
     writeFile(folder.file("index.sqlite"), garbage);
-    StoreIndex reopened;
+    StoreIndex reopened(GetParam().make());
     ASSERT_EQ(reopened.open(folder.path(), false), 1) << reopened.problem;
     EXPECT_EQ(reopened.count(), storedInstances);
 }
 
-TEST_F(StoreIndexTest, ReplacesAnInstanceStoredAgainUnderItsUid) {
+TEST_P(StoreIndexTest, ReplacesAnInstanceStoredAgainUnderItsUid) {
     // Every image of series (3,2,2) moves to a new patient's study; the
     // series, left empty, disappears, and (3,2) keeps one series.
     const PatientData newcomer{"PID004", "NEW^PATIENT", "20000101", "O", nullptr};
@@ -587,7 +614,7 @@ TEST_F(StoreIndexTest, ReplacesAnInstanceStoredAgainUnderItsUid) {
               (std::vector<std::string>{"PID001", "PID002", "PID003", "PID004"}));
 }
 
-TEST_F(StoreIndexTest, AFileHoldsOneObject) {
+TEST_P(StoreIndexTest, AFileHoldsOneObject) {
     // Another object written over the file of (2,1,2,3), the only file of
     // nothing else: the instance it held is gone, its series keeps two.
     const StudyData other{2, 1, "20231231", "235959.5", "ACC21", "50%_OFF", {"CT", "CT"}};
@@ -603,7 +630,7 @@ TEST_F(StoreIndexTest, AFileHoldsOneObject) {
     EXPECT_EQ(instances[0].path, folder.file(fileNameOf(imageUid(2, 1, 2, 3))));
 }
 
-TEST_F(StoreIndexTest, AnEntityLeftWithoutObjectsDisappears) {
+TEST_P(StoreIndexTest, AnEntityLeftWithoutObjectsDisappears) {
     const PatientData taker{"PID002", "Doe^Jane", "19851231", "F", "ISO_IR 100"};
     for (const InstanceData& item : allInstances()) {
         if (item.study->patient != 1) continue;
@@ -617,7 +644,7 @@ TEST_F(StoreIndexTest, AnEntityLeftWithoutObjectsDisappears) {
               (std::vector<std::string>{studyUid(1, 1), studyUid(1, 2), studyUid(2, 1)}));
 }
 
-TEST_F(StoreIndexTest, AnEntryGivenForLaterIsThereForTheNextQuestion) {
+TEST_P(StoreIndexTest, AnEntryGivenForLaterIsThereForTheNextQuestion) {
     const StudyData later{1, 7, "20240707", "0700", "ACC17", "WAITING", {"CT", "CT"}};
     const uint64_t ticket = index.addSoon(makeInstance({&patients[0], &later, 1, 1}), fileNameOf(imageUid(1, 7, 1, 1)));
     ASSERT_NE(ticket, 0u);
@@ -643,14 +670,14 @@ TEST_F(StoreIndexTest, AnEntryGivenForLaterIsThereForTheNextQuestion) {
     writeInstance(folder.path(), {&patients[0], &onDisk, 1, 1});
     EXPECT_NE(index.addSoon(makeInstance({&patients[0], &waiting, 1, 1}), fileNameOf(imageUid(1, 8, 1, 1))), 0u);
     closeIndex();
-    StoreIndex reopened;
+    StoreIndex reopened(GetParam().make());
     ASSERT_EQ(reopened.open(folder.path(), false), 1) << reopened.problem;
     EXPECT_EQ(valuesOf(ask(reopened, Model::studyRoot, "STUDY", {{studyInstanceUid, studyUid(1, 8)}, {studyDescription, ""}}),
                        studyDescription),
               (std::vector<std::string>{"WAITING"}));
 }
 
-TEST_F(StoreIndexTest, TwoThreadsAddAtOnce) {
+TEST_P(StoreIndexTest, TwoThreadsAddAtOnce) {
     constexpr int perThread = 200;
     const StudyData threadStudies[2] = {{1, 5, "20220101", "0100", "T1", "THREAD ONE", {"CT", "CT"}},
                                         {2, 6, "20220202", "0200", "T2", "THREAD TWO", {"MR", "MR"}}};
@@ -725,7 +752,7 @@ const BadCase badCases[] = {
      }},
 };
 
-TEST_F(StoreIndexTest, RefusesBadIdentifiersWithAProblemAndNoResults) {
+TEST_P(StoreIndexTest, RefusesBadIdentifiersWithAProblemAndNoResults) {
     for (const BadCase& bad : badCases) {
         std::unique_ptr<DataSet> query = bad.make();
         IndexedList<DataSet*> list;
@@ -748,7 +775,7 @@ TEST_F(StoreIndexTest, RefusesBadIdentifiersWithAProblemAndNoResults) {
     EXPECT_EQ(ask(index, Model::patientRoot, "PATIENT", {}).results.size(), 3u);
 }
 
-TEST_F(StoreIndexTest, ReturnsAnUnknownElementEmptyWhateverItHolds) {
+TEST_P(StoreIndexTest, ReturnsAnUnknownElementEmptyWhateverItHolds) {
     std::vector<uint8_t> garbage(100000);
     for (size_t position = 0; position < garbage.size(); ++position) garbage[position] = static_cast<uint8_t>(position * 13);
     std::unique_ptr<DataSet> query = withLevel("IMAGE", Tag{0x0011, 0x1010}, garbage);
@@ -760,7 +787,7 @@ TEST_F(StoreIndexTest, ReturnsAnUnknownElementEmptyWhateverItHolds) {
     EXPECT_EQ(results[0].at(Tag{0x0011, 0x1010}.code()).bytes, "");
 }
 
-TEST_F(StoreIndexTest, FindsTheInstancesToMoveAtEachLevel) {
+TEST_P(StoreIndexTest, FindsTheInstancesToMoveAtEachLevel) {
     std::vector<StoreIndex::Instance> instances;
     std::unique_ptr<DataSet> study = identifier("STUDY", {{studyInstanceUid, studyUid(2, 1)}});
     ASSERT_EQ(index.findInstances(Model::studyRoot, study.get(), instances), 1) << index.problem;
@@ -795,7 +822,7 @@ TEST_F(StoreIndexTest, FindsTheInstancesToMoveAtEachLevel) {
     }
 }
 
-TEST_F(StoreIndexTest, RefusesAMoveWithoutTheUniqueKeyOfItsLevel) {
+TEST_P(StoreIndexTest, RefusesAMoveWithoutTheUniqueKeyOfItsLevel) {
     const std::vector<Key> withoutUnique[] = {{}, {{studyInstanceUid, ""}}, {{studyInstanceUid, "*"}}, {{patientId, "PID001"}}};
     for (const std::vector<Key>& keys : withoutUnique) {
         std::vector<StoreIndex::Instance> instances;
@@ -806,7 +833,7 @@ TEST_F(StoreIndexTest, RefusesAMoveWithoutTheUniqueKeyOfItsLevel) {
     }
 }
 
-TEST_F(StoreIndexTest, RefusesAnObjectWithoutItsUidsOrWithAFileNameOutsideTheFolder) {
+TEST_P(StoreIndexTest, RefusesAnObjectWithoutItsUidsOrWithAFileNameOutsideTheFolder) {
     std::unique_ptr<DataSet> withoutSeries = makeInstance({&patients[0], &studies[0], 1, 1});
     std::unique_ptr<DataSet> stripped = std::make_unique<DataSet>();
     while (DataElement* element = withoutSeries->nextElement()) {
@@ -827,7 +854,7 @@ TEST_F(StoreIndexTest, RefusesAnObjectWithoutItsUidsOrWithAFileNameOutsideTheFol
     EXPECT_EQ(index.count(), storedInstances);
 }
 
-TEST_F(StoreIndexTest, AddsAFileFromTheFolder) {
+TEST_P(StoreIndexTest, AddsAFileFromTheFolder) {
     const StudyData late{3, 4, "20260101", "0000", "ACC34", "FROM FILE", {"MR", "MR"}};
     writeInstance(folder.path(), {&patients[2], &late, 1, 1});
     ASSERT_EQ(index.addFile(fileNameOf(imageUid(3, 4, 1, 1))), 1) << index.problem;

@@ -9,11 +9,17 @@
 #include "model/DataSet.h"
 #include "model/IndexedList.h"
 
+class IndexBackend;
+
 // The index of what dicomtk serve has stored, in an SQLite database in the
 // store folder: the patient, study, series and instance attributes that the
 // Patient Root and Study Root query models use as keys, and the file of
 // each instance. Queries (C-FIND) and retrievals (C-MOVE) are answered from
 // it. One object may be used by several threads at once.
+//
+// The database is a backend (IndexBackend.h): SQLite by default; the
+// reading of objects and identifiers, the queue of entries written after
+// Success and the scan of the folder are StoreIndex's, for every backend.
 class StoreIndex {
 public:
     // Query/retrieve information models.
@@ -26,7 +32,11 @@ public:
         std::string sopInstanceUid;
     };
 
+    // An index over the backend of this build (SQLite, or one that cannot
+    // be opened in a build without it).
     StoreIndex();
+    // An index over another backend.
+    explicit StoreIndex(std::unique_ptr<IndexBackend> backend);
     ~StoreIndex();
     StoreIndex(const StoreIndex&) = delete;
     StoreIndex& operator=(const StoreIndex&) = delete;
@@ -35,10 +45,10 @@ public:
     // rebuild is set, it is (re)built by scanning the folder's *.dcm files.
     // 1, or 0 with problem set.
     //
-    // The database is FOLDER/index.sqlite. An existing one is brought up to
-    // date with the folder: files it does not know are added, entries
-    // whose file is gone are removed (so a crash between storing a file and
-    // indexing it loses nothing); a damaged one, or one of another schema,
+    // The SQLite database is FOLDER/index.sqlite. An existing index is
+    // brought up to date with the folder: files it does not know are added,
+    // entries whose file is gone are removed (so a crash between storing a
+    // file and indexing it loses nothing); a damaged one, or one of another schema,
     // is built anew. skipped then counts the .dcm files that could not be
     // indexed (not decodable, or without the UIDs). Not to be called while
     // other threads use the object.
@@ -76,10 +86,10 @@ public:
     // Query/Retrieve Level and the unique keys of its level and the levels
     // above. Matching: single value, wildcards * and ?, universal (empty)
     // match, date/time ranges, backslash-separated UID lists; case-sensitive
-    // except person names (the rules in detail, and the attributes known, at
-    // the top of StoreIndex.cpp). 1 when the query was carried out (also with no
-    // match); 0 for a level the model does not have or a broken identifier
-    // (problem set).
+    // except person names (the rules in detail at the top of StoreIndex.cpp,
+    // the attributes known in IndexAttributes.cpp). 1 when the query was
+    // carried out (also with no match); 0 for a level the model does not
+    // have or a broken identifier (problem set).
     int find(Model model, DataSet* identifier, IndexedList<DataSet*>& results);
 
     // C-MOVE: every stored instance under the entities the identifier
@@ -99,8 +109,8 @@ public:
     long skipped = 0;
 
 private:
-    struct Database;
-    std::unique_ptr<Database> database_;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 #endif
