@@ -73,14 +73,10 @@ public:
 
     int readImplicit(ByteStream* stream, DataSet* target) override;
     int writeImplicit(DataSet* source, ByteStream* stream) override;
-    int readImplicitLittle(ByteStream* stream, DataSet* target) override;
-    int writeImplicitLittle(DataSet* source, ByteStream* stream) override;
     int readExplicit(ByteStream* stream, DataSet* target) override;
     int writeExplicit(DataSet* source, ByteStream* stream) override;
-    int readExplicitLittle(ByteStream* stream, DataSet* target) override;
-    int writeExplicitLittle(DataSet* source, ByteStream* stream) override;
-    int readExplicitBig(ByteStream* stream, DataSet* target) override;
-    int writeExplicitBig(DataSet* source, ByteStream* stream) override;
+    // The byte-order variants are the base service's: they set the stream's
+    // byte order and call the codecs above.
     // The codes are those of standardTransferSyntaxTable; the switch at the
     // end of the meta group follows the same table. A meta group without a
     // Transfer Syntax UID leaves the data set's encoding to be recognised
