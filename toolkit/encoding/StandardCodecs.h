@@ -53,8 +53,10 @@ int decodeStandard(StandardEncodingService& service, ByteStream& stream, DataSet
                    int32_t* syntaxCode);
 // Drains source onto stream; syntaxCode is set for a write whose
 // (0002,0010) decides the encoding after the meta group; encapsulated: the
-// syntax has encapsulated pixel data.
-int encodeStandard(ByteStream& stream, bool encapsulated, DataSet* source, bool explicitVr, int32_t* syntaxCode);
+// syntax has encapsulated pixel data; groupLengths is one of
+// StandardEncodingService::GroupLengths.
+int encodeStandard(ByteStream& stream, bool encapsulated, int32_t groupLengths, DataSet* source, bool explicitVr,
+                   int32_t* syntaxCode);
 
 }  // namespace codec
 

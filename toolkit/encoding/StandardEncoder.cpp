@@ -21,10 +21,12 @@ bool isSequence(const DataElement* element) {
 bool isUndefinedLengthItem(DataSet* item) { return dynamic_cast<UndefinedLengthItem*>(item) != nullptr; }
 
 // A sequence goes out with an undefined length and a delimitation when it
-// came so and is kept so, and always in explicit VR under UN: there a defined
-// length would make it plain bytes to every reader.
+// came so and is kept so, always in explicit VR under UN, and always in
+// implicit VR when it is private (no reader's dictionary names it): there a
+// defined length would make it plain bytes to every reader.
 bool writesUndefinedLength(const DataElement* element, bool explicitVr) {
-    return element->length == undefinedLength || (explicitVr && element->vr == unknownVr);
+    return element->length == undefinedLength || (explicitVr && element->vr == unknownVr) ||
+           (!explicitVr && (element->group & 1u) != 0);
 }
 
 // Whether value is a complete run of items (little endian): the form of
@@ -59,7 +61,8 @@ uint16_t plainVrToWrite(const DataElement* element) {
 // lengths carry the exact byte counts of what follows them.
 class StandardEncoder : public EncodedSizes {
 public:
-    StandardEncoder(ByteStream& stream, bool encapsulated) : out_(&stream), target_(&stream), encapsulated_(encapsulated) {}
+    StandardEncoder(ByteStream& stream, bool encapsulated, int32_t groupLengths)
+        : out_(&stream), target_(&stream), encapsulated_(encapsulated), groupLengths_(groupLengths) {}
     ~StandardEncoder() { delete deflating_; }
     StandardEncoder(const StandardEncoder&) = delete;
     StandardEncoder& operator=(const StandardEncoder&) = delete;
@@ -117,7 +120,18 @@ private:
         return size;
     }
 
-    bool writesGroupLength(const ElementGroup*) const override { return true; }
+    bool writesGroupLength(const ElementGroup* group) const override {
+        return writesGroupLength(group->groupNumber, group->hadGroupLength != 0);
+    }
+
+    // The command and meta groups always have their group length; other
+    // groups as the policy says, by default where the data set had one.
+    bool writesGroupLength(uint16_t group, bool arrived) const {
+        if (group == 0x0000 || group == 0x0002) return true;
+        if (groupLengths_ == StandardEncodingService::addGroupLengths) return true;
+        if (groupLengths_ == StandardEncodingService::removeGroupLengths) return false;
+        return arrived;
+    }
 
     int writeElements(DataSet* source, bool explicitVr, int depth, int32_t* syntaxCode) {
         // Items that came before any element belong to no element: written
@@ -141,6 +155,11 @@ private:
                 finishMetaGroup(held, deferred, deferredWritten, explicitVr, depth, syntaxCode, element->group) == 0) {
                 delete element;
                 return 0;
+            }
+            if (element->element == 0x0000 &&
+                !writesGroupLength(element->group, element->computedGroupLength == 0)) {
+                delete element;
+                continue;
             }
             const int written = element->element == 0x0000
                                     ? writeGroupLength(*out_, element->group,
@@ -275,6 +294,7 @@ private:
     ByteStream* out_;
     ByteStream* target_;
     bool encapsulated_;
+    int32_t groupLengths_;
     // An element of the meta group has been written; the encoding after it
     // has been decided.
     bool metaWritten_ = false;
@@ -284,8 +304,9 @@ private:
 
 }  // namespace
 
-int encodeStandard(ByteStream& stream, bool encapsulated, DataSet* source, bool explicitVr, int32_t* syntaxCode) {
-    return StandardEncoder(stream, encapsulated).write(source, explicitVr, syntaxCode);
+int encodeStandard(ByteStream& stream, bool encapsulated, int32_t groupLengths, DataSet* source, bool explicitVr,
+                   int32_t* syntaxCode) {
+    return StandardEncoder(stream, encapsulated, groupLengths).write(source, explicitVr, syntaxCode);
 }
 
 }  // namespace codec

@@ -21,7 +21,7 @@ int StandardEncodingService::readImplicit(ByteStream* stream, DataSet* target) {
 
 int StandardEncodingService::writeImplicit(DataSet* source, ByteStream* stream) {
     if (stream == nullptr) return 0;
-    return codec::encodeStandard(*stream, encapsulatedPixelData != 0, source, false, nullptr);
+    return codec::encodeStandard(*stream, encapsulatedPixelData != 0, groupLengths, source, false, nullptr);
 }
 
 int StandardEncodingService::readExplicit(ByteStream* stream, DataSet* target) {
@@ -31,7 +31,7 @@ int StandardEncodingService::readExplicit(ByteStream* stream, DataSet* target) {
 
 int StandardEncodingService::writeExplicit(DataSet* source, ByteStream* stream) {
     if (stream == nullptr) return 0;
-    return codec::encodeStandard(*stream, encapsulatedPixelData != 0, source, true, nullptr);
+    return codec::encodeStandard(*stream, encapsulatedPixelData != 0, groupLengths, source, true, nullptr);
 }
 
 int StandardEncodingService::readWithSyntax(ByteStream* stream, DataSet* target, int32_t code) {
@@ -41,7 +41,7 @@ int StandardEncodingService::readWithSyntax(ByteStream* stream, DataSet* target,
 
 int StandardEncodingService::writeWithSyntax(DataSet* source, ByteStream* stream, int32_t code) {
     if (stream == nullptr || source == nullptr) return 0;
-    return codec::encodeStandard(*stream, false, source, standardIsExplicitVr(code), &code);
+    return codec::encodeStandard(*stream, false, groupLengths, source, standardIsExplicitVr(code), &code);
 }
 
 int StandardEncodingService::readWithCode(int32_t code, ByteStream* stream, DataSet* target) {
