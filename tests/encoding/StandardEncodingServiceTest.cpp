@@ -417,22 +417,57 @@ TEST_F(StandardEncoding, ANewDataSetGetsGroupLengthsOnlyForTheCommandAndMetaGrou
 
 TEST_F(StandardEncoding, APrivateSequenceKeepsAnUndefinedLengthInImplicitVr) {
     // No dictionary names a private sequence: with a defined length a reader
-    // of implicit VR would take it for plain bytes. A public one gets its
-    // exact length.
+    // of implicit VR takes it for plain bytes. So one that came with an
+    // undefined length keeps it; one that came with a defined length was
+    // plain bytes to readers and stays so; a public one gets its exact length.
     const uint8_t nested[] = {
+        0x09, 0x00, 0x10, 0x10, 0xFF, 0xFF, 0xFF, 0xFF,  // (0009,1010) undefined length
+        0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF,  // item, undefined length
+        0x09, 0x00, 0x11, 0x10, 0x02, 0x00, 0x00, 0x00,  //   (0009,1011) length 2
+        'A',  'B',                                       //
+        0xFE, 0xFF, 0x0D, 0xE0, 0x00, 0x00, 0x00, 0x00,  // item delimitation
+        0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,  // sequence delimitation
+        0x0B, 0x00, 0x10, 0x10, 0x12, 0x00, 0x00, 0x00,  // (000B,1010) length 18: items, yet plain bytes
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  //   item, length 10
+        0x0B, 0x00, 0x11, 0x10, 0x02, 0x00, 0x00, 0x00,  //     (000B,1011) length 2
+        'C',  'D',                                       //
+        0x40, 0x00, 0x30, 0xA7, 0xFF, 0xFF, 0xFF, 0xFF,  // (0040,A730) undefined length
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item, length 10
+        0x40, 0x00, 0x60, 0xA1, 0x02, 0x00, 0x00, 0x00,  //   (0040,A160) length 2
+        'O',  'K',                                       //
+        0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,  // sequence delimitation
+    };
+    DataSet target;
+    ASSERT_EQ(read(&StandardEncodingService::readImplicitLittle, bytesOf(nested), target), 1);
+    Bytes expected = bytesOf(nested);
+    // The item of undefined length gets its length 10 (not kept: not asked
+    // for), the public sequence its length 18.
+    const uint8_t privateItem[] = {0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00};
+    std::copy(std::begin(privateItem), std::end(privateItem), expected.begin() + 8);
+    expected.erase(expected.begin() + 26, expected.begin() + 34);  // its delimitation
+    const uint8_t publicHeader[] = {0x40, 0x00, 0x30, 0xA7, 0x12, 0x00, 0x00, 0x00};
+    std::copy(std::begin(publicHeader), std::end(publicHeader), expected.end() - 34);
+    expected.erase(expected.end() - 8, expected.end());  // its delimitation
+    EXPECT_EQ(write(&StandardEncodingService::writeImplicitLittle, target), expected);
+
+    // A private sequence read from explicit VR, written in implicit VR.
+    const uint8_t explicitPrivate[] = {
+        0x09, 0x00, 0x10, 0x10, 'S',  'Q',  0x00, 0x00,  // (0009,1010) SQ, reserved
+        0x12, 0x00, 0x00, 0x00,                          //   length 18
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item, length 10
+        0x09, 0x00, 0x11, 0x10, 'L',  'O',  0x02, 0x00,  //   (0009,1011) LO length 2
+        'A',  'B',
+    };
+    const uint8_t implicitPrivate[] = {
         0x09, 0x00, 0x10, 0x10, 0xFF, 0xFF, 0xFF, 0xFF,  // (0009,1010) undefined length
         0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item, length 10
         0x09, 0x00, 0x11, 0x10, 0x02, 0x00, 0x00, 0x00,  //   (0009,1011) length 2
         'A',  'B',                                       //
         0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,  // sequence delimitation
-        0x40, 0x00, 0x30, 0xA7, 0x12, 0x00, 0x00, 0x00,  // (0040,A730) length 18
-        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item, length 10
-        0x40, 0x00, 0x60, 0xA1, 0x02, 0x00, 0x00, 0x00,  //   (0040,A160) length 2
-        'O',  'K',
     };
-    DataSet target;
-    ASSERT_EQ(read(&StandardEncodingService::readImplicitLittle, bytesOf(nested), target), 1);
-    EXPECT_EQ(write(&StandardEncodingService::writeImplicitLittle, target), bytesOf(nested));
+    DataSet fromExplicit;
+    ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, bytesOf(explicitPrivate), fromExplicit), 1);
+    EXPECT_EQ(write(&StandardEncodingService::writeImplicitLittle, fromExplicit), bytesOf(implicitPrivate));
 }
 
 TEST_F(StandardEncoding, WritesAUnSequenceInImplicitLittleEndianInsideBigEndian) {

@@ -322,8 +322,10 @@ private:
     int readSequence(DataSet* target, const Header& header, bool explicitVr, uint32_t limit, int depth) {
         if (header.element == 0x0000) return fail("a group length cannot be a sequence", header);
         const bool undefined = header.length == undefinedLength;
-        DataElement* element =
-            makeElement(header, undefined && service_.keepUndefinedLengths != 0 ? undefinedLength : 0, nullptr);
+        // A private sequence in implicit VR is a sequence to a reader only
+        // through its undefined length: it keeps it whatever the setting.
+        const bool keep = service_.keepUndefinedLengths != 0 || (!explicitVr && (header.group & 1u) != 0);
+        DataElement* element = makeElement(header, undefined && keep ? undefinedLength : 0, nullptr);
         if (add(target, element, header) == 0) return 0;
         if (header.vr != unknownVr) return readItems(target, header, header.length, explicitVr, limit, depth);
         // A UN element of undefined length holds a sequence in implicit VR

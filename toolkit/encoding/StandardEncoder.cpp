@@ -21,12 +21,15 @@ bool isSequence(const DataElement* element) {
 bool isUndefinedLengthItem(DataSet* item) { return dynamic_cast<UndefinedLengthItem*>(item) != nullptr; }
 
 // A sequence goes out with an undefined length and a delimitation when it
-// came so and is kept so, always in explicit VR under UN, and always in
-// implicit VR when it is private (no reader's dictionary names it): there a
-// defined length would make it plain bytes to every reader.
+// came so and is kept so (a private one read in implicit VR always is),
+// always in explicit VR under UN, and in implicit VR when it is private and
+// was read as a sequence from explicit VR (SQ, or UN of undefined length):
+// there no reader's dictionary names it, and a defined length would make it
+// plain bytes. One that came in implicit VR with a defined length was plain
+// bytes to readers already and stays so.
 bool writesUndefinedLength(const DataElement* element, bool explicitVr) {
     return element->length == undefinedLength || (explicitVr && element->vr == unknownVr) ||
-           (!explicitVr && (element->group & 1u) != 0);
+           (!explicitVr && (element->group & 1u) != 0 && (element->vr == sequenceVr || element->vr == unknownVr));
 }
 
 // Whether value is a complete run of items (little endian): the form of

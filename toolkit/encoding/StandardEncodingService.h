@@ -67,9 +67,12 @@ struct DecodeProblem {
 //   (DataSet records it), always for the command group 0000 and the meta
 //   group 0002, and elsewhere as groupLengths says: an object is written
 //   with the elements it came with, not with group lengths it never had;
-// - in implicit VR, a private sequence (odd group) with an undefined length
-//   and a delimitation: no reader's dictionary names it, and with a defined
-//   length it would be plain bytes to every reader;
+// - in implicit VR, a private sequence (odd group) that came with an
+//   undefined length, or from explicit VR as SQ or UN, with an undefined
+//   length and a delimitation: no reader's dictionary names it, and with a
+//   defined length it would be plain bytes to every reader (the readers keep
+//   the undefined length of such a sequence read in implicit VR whatever
+//   keepUndefinedLengths says);
 // - elements of unknown VR (0) as UN in explicit VR, and in writeWithSyntax
 //   the groups 0000 and 0001 after the meta group.
 class StandardEncodingService : public AssociationService {
