@@ -16,7 +16,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/dictionary/dicom.dic DESTINATION ${DICOMTOOL
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/toolkit/
   DESTINATION include/DicomToolkit
   FILES_MATCHING PATTERN "*.h"
-  PATTERN "platform" EXCLUDE)
+  PATTERN "platform" EXCLUDE
+  # The codecs' internal pieces: no public header includes them.
+  PATTERN "CodecSupport.h" EXCLUDE
+  PATTERN "StandardCodecs.h" EXCLUDE)
 
 install(EXPORT DicomToolkitTargets
   NAMESPACE DicomToolkit::

@@ -57,8 +57,9 @@ const char* const undefinedSequenceText =
     "  (0008,1155) 4 332E3400\n"
     "(0010,0010) 4 415E4220\n";
 
-// The same set as the writers give it back: exact defined lengths, a group
-// length element heading each group, inside the items too.
+// The same set as the writers give it back asked to add group lengths:
+// exact defined lengths, a group length element heading each group, inside
+// the items too.
 const uint8_t definedSequenceExplicit[] = {
     0x08, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00,  // (0008,0000) UL length 4
     0x4C, 0x00, 0x00, 0x00,                          //   76: the sequence that follows
@@ -80,7 +81,7 @@ const uint8_t definedSequenceExplicit[] = {
     'A',  '^',  'B',  ' ',
 };
 
-// And as they give it back when asked to keep undefined lengths.
+// And as they give it back when asked to keep undefined lengths too.
 const uint8_t keptUndefinedSequenceExplicit[] = {
     0x08, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00,  // (0008,0000) UL length 4
     0x5C, 0x00, 0x00, 0x00,                          //   92: header 12, items 40 + 32, delimitation 8
@@ -287,11 +288,7 @@ TEST_F(StandardEncoding, WritesEncapsulatedPixelDataBackByteForByteInACompressed
     ScriptedStream stream;
     ASSERT_EQ(service.writeWithCode(EncapsulatedLittleEndian, &target, &stream), 1);
     stream.flush();
-    const uint8_t groupLength[] = {
-        0xE0, 0x7F, 0x00, 0x00, 'U', 'L', 0x04, 0x00,  // (7FE0,0000) UL length 4
-        0x38, 0x00, 0x00, 0x00,                          //   56: header 12, items 36, delimitation 8
-    };
-    EXPECT_EQ(stream.output, concat({bytesOf(groupLength), fixture}));
+    EXPECT_EQ(stream.output, fixture);
     EXPECT_EQ(service.encapsulatedPixelData, 0);  // the setting is given back
 }
 
@@ -299,15 +296,18 @@ TEST_F(StandardEncoding, PixelDataKeepTheirBytesWithADefinedLengthInAnUncompress
     DataSet target;
     ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, bytesOf(encapsulatedPixelData), target), 1);
     const Bytes written = write(&StandardEncodingService::writeExplicitLittle, target);
-    ASSERT_EQ(written.size(), 12u + 12u + encapsulatedValueSize);
+    ASSERT_EQ(written.size(), 12u + encapsulatedValueSize);
     const uint8_t header[] = {
         0xE0, 0x7F, 0x10, 0x00, 'O', 'B', 0x00, 0x00,  // (7FE0,0010) OB, reserved
         0x24, 0x00, 0x00, 0x00,                          //   length 36
     };
-    EXPECT_EQ(Bytes(written.begin() + 12, written.begin() + 24), bytesOf(header));
+    EXPECT_EQ(Bytes(written.begin(), written.begin() + 12), bytesOf(header));
 }
 
 TEST_F(StandardEncoding, WritesSequencesWithExactDefinedLengthsAndExplicitItems) {
+    // Asked to add group lengths: every one counts the exact bytes of its
+    // group, in the items too.
+    service.groupLengths = StandardEncodingService::addGroupLengths;
     DataSet target;
     ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, bytesOf(undefinedSequenceExplicit), target), 1);
     EXPECT_EQ(write(&StandardEncodingService::writeExplicitLittle, target), bytesOf(definedSequenceExplicit));
@@ -321,14 +321,167 @@ TEST_F(StandardEncoding, KeepsUndefinedLengthsAndDelimitersWhenAskedTo) {
     EXPECT_EQ(sequence->length, 0xFFFFFFFFu);
     EXPECT_NE(dynamic_cast<UndefinedLengthItem*>(sequence->items->at(0)->element), nullptr);
     EXPECT_EQ(dynamic_cast<UndefinedLengthItem*>(sequence->items->at(1)->element), nullptr);
-    EXPECT_EQ(write(&StandardEncodingService::writeExplicitLittle, target), bytesOf(keptUndefinedSequenceExplicit));
+    // Byte for byte as it came, without a group length it never had.
+    EXPECT_EQ(write(&StandardEncodingService::writeExplicitLittle, target), bytesOf(undefinedSequenceExplicit));
+
+    // Asked to add them: each counts the delimiters of its group.
+    service.groupLengths = StandardEncodingService::addGroupLengths;
+    DataSet again;
+    ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, bytesOf(undefinedSequenceExplicit), again), 1);
+    EXPECT_EQ(write(&StandardEncodingService::writeExplicitLittle, again), bytesOf(keptUndefinedSequenceExplicit));
+}
+
+TEST_F(StandardEncoding, WritesGroupLengthsWhereTheDataSetHadThemAndAsTheSettingSays) {
+    // definedSequenceExplicit has a group length before every group, in the
+    // items too; undefinedSequenceExplicit has none. Keep (the default)
+    // writes each as it came; remove drops them all, add puts them
+    // everywhere; the values are always recomputed.
+    struct Case {
+        const char* what;
+        int32_t setting;
+        const uint8_t* input;
+        size_t inputSize;
+        const uint8_t* expected;
+        size_t expectedSize;
+    };
+    const Case cases[] = {
+        {"keep, with group lengths", StandardEncodingService::keepGroupLengths, definedSequenceExplicit,
+         sizeof definedSequenceExplicit, definedSequenceExplicit, sizeof definedSequenceExplicit},
+        {"remove, with group lengths", StandardEncodingService::removeGroupLengths, definedSequenceExplicit,
+         sizeof definedSequenceExplicit, nullptr, 0},
+        {"add, without group lengths", StandardEncodingService::addGroupLengths, undefinedSequenceExplicit,
+         sizeof undefinedSequenceExplicit, definedSequenceExplicit, sizeof definedSequenceExplicit},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        service.groupLengths = c.setting;
+        DataSet target;
+        ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, Bytes(c.input, c.input + c.inputSize), target), 1);
+        const Bytes written = write(&StandardEncodingService::writeExplicitLittle, target);
+        if (c.expected != nullptr) {
+            EXPECT_EQ(written, Bytes(c.expected, c.expected + c.expectedSize));
+            continue;
+        }
+        DataSet again;
+        ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, written, again), 1);
+        EXPECT_EQ(describe(&again), undefinedSequenceText);
+        EXPECT_EQ(written.size(), sizeof definedSequenceExplicit - 4 * 12);
+    }
+}
+
+TEST_F(StandardEncoding, AGroupLengthWithAWrongValueIsWrittenWithTheRightOne) {
+    const uint8_t wrong[] = {
+        0x10, 0x00, 0x00, 0x00, 'U', 'L', 0x04, 0x00,  // (0010,0000) UL length 4
+        0x63, 0x00, 0x00, 0x00,                          //   99, where the group has 12
+        0x10, 0x00, 0x10, 0x00, 'P', 'N', 0x04, 0x00,  // (0010,0010) PN length 4
+        'A',  '^',  'B',  ' ',
+    };
+    DataSet target;
+    ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, bytesOf(wrong), target), 1);
+    Bytes right = bytesOf(wrong);
+    right[8] = 0x0C;
+    EXPECT_EQ(write(&StandardEncodingService::writeExplicitLittle, target), right);
+}
+
+TEST_F(StandardEncoding, ANewDataSetGetsGroupLengthsOnlyForTheCommandAndMetaGroups) {
+    DataSet source;
+    source.addElement(bytesElement(0x0000, 0x0100, {0x30, 0x00}));
+    source.addElement(bytesElement(0x0002, 0x0001, {0x00, 0x01}));
+    source.addElement(bytesElement(0x0010, 0x0010, {'X', ' '}));
+    const uint8_t expected[] = {
+        0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // (0000,0000) length 4
+        0x0A, 0x00, 0x00, 0x00,                          //   10
+        0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00,  // (0000,0100) length 2
+        0x30, 0x00,                                      //
+        0x02, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // (0002,0000) length 4
+        0x0A, 0x00, 0x00, 0x00,                          //   10
+        0x02, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00,  // (0002,0001) length 2
+        0x00, 0x01,                                      //
+        0x10, 0x00, 0x10, 0x00, 0x02, 0x00, 0x00, 0x00,  // (0010,0010) length 2, no (0010,0000)
+        'X',  ' ',
+    };
+    EXPECT_EQ(write(&StandardEncodingService::writeImplicitLittle, source), bytesOf(expected));
+
+    // A group length the caller adds is a group length asked for.
+    DataSet asked;
+    asked.addElement(bytesElement(0x0010, 0x0000, {0, 0, 0, 0}));
+    asked.addElement(bytesElement(0x0010, 0x0010, {'X', ' '}));
+    const uint8_t withLength[] = {
+        0x10, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // (0010,0000) length 4
+        0x0A, 0x00, 0x00, 0x00,                          //   10
+        0x10, 0x00, 0x10, 0x00, 0x02, 0x00, 0x00, 0x00,  // (0010,0010) length 2
+        'X',  ' ',
+    };
+    EXPECT_EQ(write(&StandardEncodingService::writeImplicitLittle, asked), bytesOf(withLength));
+}
+
+TEST_F(StandardEncoding, APrivateSequenceKeepsAnUndefinedLengthInImplicitVr) {
+    // No dictionary names a private sequence: with a defined length a reader
+    // of implicit VR takes it for plain bytes. So one that came with an
+    // undefined length keeps it; one that came with a defined length was
+    // plain bytes to readers and stays so; a public one gets its exact length.
+    const uint8_t nested[] = {
+        0x09, 0x00, 0x10, 0x10, 0xFF, 0xFF, 0xFF, 0xFF,  // (0009,1010) undefined length
+        0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF,  // item, undefined length
+        0x09, 0x00, 0x11, 0x10, 0x02, 0x00, 0x00, 0x00,  //   (0009,1011) length 2
+        'A',  'B',                                       //
+        0xFE, 0xFF, 0x0D, 0xE0, 0x00, 0x00, 0x00, 0x00,  // item delimitation
+        0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,  // sequence delimitation
+        0x0B, 0x00, 0x10, 0x10, 0x12, 0x00, 0x00, 0x00,  // (000B,1010) length 18: items, yet plain bytes
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  //   item, length 10
+        0x0B, 0x00, 0x11, 0x10, 0x02, 0x00, 0x00, 0x00,  //     (000B,1011) length 2
+        'C',  'D',                                       //
+        0x40, 0x00, 0x30, 0xA7, 0xFF, 0xFF, 0xFF, 0xFF,  // (0040,A730) undefined length
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item, length 10
+        0x40, 0x00, 0x60, 0xA1, 0x02, 0x00, 0x00, 0x00,  //   (0040,A160) length 2
+        'O',  'K',                                       //
+        0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,  // sequence delimitation
+    };
+    DataSet target;
+    ASSERT_EQ(read(&StandardEncodingService::readImplicitLittle, bytesOf(nested), target), 1);
+    Bytes expected = bytesOf(nested);
+    // The item of undefined length gets its length 10 (not kept: not asked
+    // for), the public sequence its length 18.
+    const uint8_t privateItem[] = {0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00};
+    std::copy(std::begin(privateItem), std::end(privateItem), expected.begin() + 8);
+    expected.erase(expected.begin() + 26, expected.begin() + 34);  // its delimitation
+    const uint8_t publicHeader[] = {0x40, 0x00, 0x30, 0xA7, 0x12, 0x00, 0x00, 0x00};
+    std::copy(std::begin(publicHeader), std::end(publicHeader), expected.end() - 34);
+    expected.erase(expected.end() - 8, expected.end());  // its delimitation
+    EXPECT_EQ(write(&StandardEncodingService::writeImplicitLittle, target), expected);
+
+    // A private sequence read from explicit VR, written in implicit VR.
+    const uint8_t explicitPrivate[] = {
+        0x09, 0x00, 0x10, 0x10, 'S',  'Q',  0x00, 0x00,  // (0009,1010) SQ, reserved
+        0x12, 0x00, 0x00, 0x00,                          //   length 18
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item, length 10
+        0x09, 0x00, 0x11, 0x10, 'L',  'O',  0x02, 0x00,  //   (0009,1011) LO length 2
+        'A',  'B',
+    };
+    const uint8_t implicitPrivate[] = {
+        0x09, 0x00, 0x10, 0x10, 0xFF, 0xFF, 0xFF, 0xFF,  // (0009,1010) undefined length
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item, length 10
+        0x09, 0x00, 0x11, 0x10, 0x02, 0x00, 0x00, 0x00,  //   (0009,1011) length 2
+        'A',  'B',                                       //
+        0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00,  // sequence delimitation
+    };
+    DataSet fromExplicit;
+    ASSERT_EQ(read(&StandardEncodingService::readExplicitLittle, bytesOf(explicitPrivate), fromExplicit), 1);
+    EXPECT_EQ(write(&StandardEncodingService::writeImplicitLittle, fromExplicit), bytesOf(implicitPrivate));
 }
 
 TEST_F(StandardEncoding, WritesAUnSequenceInImplicitLittleEndianInsideBigEndian) {
     service.keepUndefinedLengths = 1;
     DataSet target;
     ASSERT_EQ(read(&StandardEncodingService::readExplicitBig, bytesOf(unknownSequenceBig), target), 1);
-    const Bytes written = write(&StandardEncodingService::writeExplicitBig, target);
+    // As it came, byte for byte.
+    EXPECT_EQ(write(&StandardEncodingService::writeExplicitBig, target), bytesOf(unknownSequenceBig));
+
+    // With group lengths added: the one inside the UN item little endian too.
+    service.groupLengths = StandardEncodingService::addGroupLengths;
+    DataSet again;
+    ASSERT_EQ(read(&StandardEncodingService::readExplicitBig, bytesOf(unknownSequenceBig), again), 1);
+    const Bytes written = write(&StandardEncodingService::writeExplicitBig, again);
     const uint8_t expected[] = {
         0x00, 0x09, 0x00, 0x00, 'U', 'L', 0x00, 0x04,  // (0009,0000) UL length 4
         0x00, 0x00, 0x00, 0x3A,                          //   58
@@ -357,9 +510,9 @@ TEST_F(StandardEncoding, UnSequenceKeepsItsUndefinedLengthSoThatItStaysASequence
     const uint8_t header[] = {
         0x00, 0x09, 0x10, 0x10, 'U', 'N', 0x00, 0x00,  // (0009,1010) UN, reserved
         0xFF, 0xFF, 0xFF, 0xFF,                          //   undefined length
-        0xFE, 0xFF, 0x00, 0xE0, 0x16, 0x00, 0x00, 0x00,  // item of defined length 22, little endian
+        0xFE, 0xFF, 0x00, 0xE0, 0x0A, 0x00, 0x00, 0x00,  // item of defined length 10, little endian
     };
-    EXPECT_EQ(Bytes(written.begin() + 12, written.begin() + 32), bytesOf(header));
+    EXPECT_EQ(Bytes(written.begin(), written.begin() + 20), bytesOf(header));
     DataSet again;
     ASSERT_EQ(read(&StandardEncodingService::readExplicitBig, written, again), 1);
     EXPECT_EQ(describe(&again), "(0009,1010) 0 \n item\n  (0009,1011) 2 4142\n(0010,0010) 2 5820\n");
@@ -373,7 +526,7 @@ TEST_F(StandardEncoding, ElementsOfUnknownVrAreWrittenAsUnInExplicitVr) {
         0x09, 0x00, 0x01, 0x10, 'U', 'N', 0x00, 0x00,  // (0009,1001) UN, reserved
         0x02, 0x00, 0x00, 0x00, 0x01, 0x02,              //   length 2, value
     };
-    EXPECT_EQ(Bytes(written.begin() + 12, written.end()), bytesOf(element));
+    EXPECT_EQ(written, bytesOf(element));
 }
 
 TEST_F(StandardEncoding, ReadsTheToolkitsOwnEncodingAsTheBaseServiceDoes) {

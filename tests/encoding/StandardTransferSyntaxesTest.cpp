@@ -127,13 +127,10 @@ TEST_F(StandardSyntaxes, MetaGroupNamingJpegGivesExplicitDataWithEncapsulatedPix
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(pixels->length, 20u);
 
-    // Written back after the same meta group: the pixel data as they were.
+    // Written back after the same meta group: the pixel data as they were,
+    // and no group length the data set did not have.
     const Bytes written = writeWithSyntax(target);
-    const uint8_t pixelGroupLength[] = {
-        0xE0, 0x7F, 0x00, 0x00, 'U', 'L', 0x04, 0x00,  // (7FE0,0000) UL length 4
-        0x28, 0x00, 0x00, 0x00,                          //   40: header 12, items 20, delimitation 8
-    };
-    const Bytes tail = concat({bytesOf(pixelGroupLength), bytesOf(encapsulatedData)});
+    const Bytes tail = bytesOf(encapsulatedData);
     ASSERT_GT(written.size(), tail.size());
     EXPECT_EQ(Bytes(written.end() - static_cast<long>(tail.size()), written.end()), tail);
 }
@@ -173,13 +170,8 @@ TEST_F(StandardSyntaxes, GroupsBelowTheMetaGroupAreReadAndWrittenAfterIt) {
     const Bytes written = writeWithSyntax(target);
     ASSERT_GT(written.size(), 4u);
     EXPECT_EQ(Bytes(written.begin(), written.begin() + 4), (Bytes{0x02, 0x00, 0x00, 0x00}));  // (0002,0000) first
-    const uint8_t groupOneWritten[] = {
-        0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // (0001,0000) implicit VR, length 4
-        0x0A, 0x00, 0x00, 0x00,                          //   10
-        0x01, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00,  // (0001,0001) length 2
-        'Q',  'Q',
-    };
-    EXPECT_EQ(Bytes(written.end() - sizeof groupOneWritten, written.end()), bytesOf(groupOneWritten));
+    // As it came: without a group length.
+    EXPECT_EQ(Bytes(written.end() - sizeof groupOne, written.end()), bytesOf(groupOne));
 }
 
 TEST_F(StandardSyntaxes, UnknownTransferSyntaxFailsWithItsReason) {
@@ -324,4 +316,53 @@ TEST_F(StandardSyntaxes, MetaGroupAddedBesideAnExistingTransferSyntaxDoesNotDoub
     EXPECT_EQ(uid, std::string("1.2.840.10008.1.2.1\0", 20));
     EXPECT_EQ(versions, 1);
     EXPECT_EQ(classUid, std::string("1.2.840.10008.5.1.4.1.1.7\0", 26));
+}
+
+TEST_F(StandardSyntaxes, ADataSetFromAMessageIsSavedWithTheGroupLengthsItCameWith) {
+    // As a storage server keeps an object: decoded from a message, given a
+    // meta group naming the transfer syntax it came in, saved. The file holds
+    // the data set byte for byte: no group length at the top, where it had
+    // none, and the one in the item, where it had one.
+    const uint8_t dataSet[] = {
+        0x08, 0x00, 0x15, 0x11, 'S',  'Q',  0x00, 0x00,  // (0008,1115) SQ, reserved
+        0x20, 0x00, 0x00, 0x00,                          //   length 32
+        0xFE, 0xFF, 0x00, 0xE0, 0x18, 0x00, 0x00, 0x00,  // item, length 24
+        0x08, 0x00, 0x00, 0x00, 'U',  'L',  0x04, 0x00,  //   (0008,0000) UL length 4
+        0x0C, 0x00, 0x00, 0x00,                          //     12
+        0x08, 0x00, 0x50, 0x11, 'U',  'I',  0x04, 0x00,  //   (0008,1150) UI length 4
+        '1',  '.',  '2',  0x00,                          //
+        0x10, 0x00, 0x10, 0x00, 'P',  'N',  0x04, 0x00,  // (0010,0010) PN length 4
+        'A',  '^',  'B',  ' ',
+    };
+    const char* const explicitLittle = "1.2.840.10008.1.2.1";
+    StandardEncodingService peer;
+    PresentationContextResultItem accepted{TransferSyntaxItem(explicitLittle)};
+    accepted.contextId = 1;
+    accepted.resultReason = ContextAccepted;
+    peer.acceptedContexts.tryAppend(accepted);
+
+    DataSet message;
+    ScriptedStream source(bytesOf(dataSet));
+    ASSERT_EQ(peer.readExplicitLittle(&source.buffered(), &message), 1);
+    PdvBuffer out;
+    ScriptedStream wire;
+    out.peer = &wire;
+    ASSERT_EQ(peer.encodeOnFirstContext(message, out), 1);
+    out.flush();
+
+    ScriptedStream arriving(wire.output);
+    arriving.buffered();
+    PdvBuffer in;
+    ASSERT_EQ(in.pull(&arriving, static_cast<uint32_t>(wire.output.size())), 1);
+    ObjectDataSet decoded;
+    ASSERT_EQ(peer.decodeMessage(1, in, decoded), 1);
+    decoded.addElement(textElement(0x0002, 0x0010, std::string(explicitLittle) + '\0', vrCode('U', 'I')));
+
+    TemporaryDirectory directory;
+    const std::string path = directory.file("stored.dcm");
+    ASSERT_EQ(peer.saveFile(path.c_str(), FileWithHeaderExplicit, &decoded), 1);
+    const Bytes file = readFile(path);
+    ASSERT_GT(file.size(), 132u + sizeof dataSet);
+    EXPECT_EQ(Bytes(file.end() - static_cast<long>(sizeof dataSet), file.end()), bytesOf(dataSet));
+    EXPECT_EQ(Bytes(file.begin() + 132, file.begin() + 136), (Bytes{0x02, 0x00, 0x00, 0x00}));  // (0002,0000) first
 }

@@ -51,6 +51,13 @@ add_test(NAME Interop.ExplicitCopy
     $<TARGET_FILE:dicomtk> ${PROJECT_SOURCE_DIR}/dictionary/dicom.dic)
 set_tests_properties(Interop.ExplicitCopy PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
 
+# dicomtk copy --mode 3 of every pydicom sample, with and without
+# --keep-undefined-lengths: pydicom finds each copy equal to its source at
+# every depth, group length elements included (equal_copies.py).
+add_test(NAME Interop.EqualCopies
+  COMMAND ${interop_python} ${CMAKE_CURRENT_SOURCE_DIR}/interop/equal_copies.py $<TARGET_FILE:dicomtk>)
+set_tests_properties(Interop.EqualCopies PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
+
 # dicomtk echo, store and serve with DCMTK's echoscu, storescu and storescp
 # on 127.0.0.1, pydicom comparing what arrived with what was sent
 # (network_interop.py; its cases are listed in its usage text).

@@ -9,7 +9,7 @@ split into items with pydicom's own sequence reader, sequences of undefined
 length come split already, and encapsulated pixel data keep the bytes of
 their items (basic offset table and fragments, without the closing
 delimitation). Group length elements (gggg,0000) are left out at every depth:
-the toolkit drops the ones it reads and computes its own.
+the toolkit recomputes their values when it writes.
 """
 
 import re

@@ -30,8 +30,9 @@ Usage: interop.py SUBCOMMAND DICOMTK
 Run it with Debian's interpreter (/usr/bin/python3), which has pydicom.
 Exit status: 0 all good, 1 a check failed, 2 usage error, 77 a peer is missing.
 
-Group length elements (gggg,0000) are left out of every comparison: the
-toolkit drops the ones it reads and computes its own when it writes.
+Group length elements (gggg,0000) are left out of these comparisons: the
+toolkit recomputes their values when it writes (where they stand, a copy
+keeps them as its source has them: equal_copies.py).
 """
 
 import os
@@ -615,7 +616,7 @@ def written_file_problems(mode, source, output, notes, keeps_undefined=False):
         notes.append(f"pydicom warning: {message}")
     if written.directory_error and not source.directory_error:
         # Record offsets are byte positions in the file, which the toolkit's
-        # re-encoding (group lengths everywhere) moves; the elements are intact.
+        # re-encoding (exact sequence and item lengths) moves; the elements are intact.
         notes.append(f"pydicom cannot follow the directory's record offsets any more ({written.directory_error})")
 
     # DCMTK

@@ -244,3 +244,61 @@ TEST(DataSet, CopyDataSetCopiesValuesAndLeavesTheSourceIntact) {
     EXPECT_EQ(copyDataSet(&target, nullptr), nullptr);
     delete copy;
 }
+
+namespace {
+
+// The group length elements a drain hands out: (group, whether computed
+// for a group that arrived without one), in order.
+std::vector<std::pair<uint16_t, int32_t>> drainGroupLengths(DataSet& set) {
+    std::vector<std::pair<uint16_t, int32_t>> found;
+    while (DataElement* element = set.nextElement()) {
+        if (element->element == 0) found.emplace_back(element->group, element->computedGroupLength);
+        delete element;
+    }
+    return found;
+}
+
+DataElement* groupLengthElement(uint16_t group) {
+    auto* element = new DataElement(group, 0x0000, 4, 1);
+    std::memset(element->value, 0, 4);
+    return element;
+}
+
+}  // namespace
+
+TEST(DataSet, RecordsWhichGroupsArrivedWithAGroupLength) {
+    // A reader adds a group length before the rest of its group, and it can
+    // come alone: the record waits for the group and heads nothing without it.
+    DataSet set;
+    set.addElement(groupLengthElement(0x0010));
+    set.addElement(groupLengthElement(0x0020));  // no element of group 0020 follows
+    set.addElement(textElement(0x0008, 0x0060, "CT"));
+    set.addElement(textElement(0x0010, 0x0010, "A^B"));
+    set.addElement(textElement(0x0018, 0x0015, "HEAD"));
+    set.addElement(groupLengthElement(0x0018));  // after the group's elements
+    const std::vector<std::pair<uint16_t, int32_t>> expected = {{0x0008, 1}, {0x0010, 0}, {0x0018, 0}};
+    EXPECT_EQ(drainGroupLengths(set), expected);
+
+    // Filling again, the set starts without records.
+    set.addElement(textElement(0x0010, 0x0010, "A^B"));
+    set.addElement(textElement(0x0020, 0x000D, "1.2"));
+    const std::vector<std::pair<uint16_t, int32_t>> fresh = {{0x0010, 1}, {0x0020, 1}};
+    EXPECT_EQ(drainGroupLengths(set), fresh);
+}
+
+TEST(DataSet, DrainingIntoAnotherSetAndCopyingCarryTheRecord) {
+    DataSet source;
+    source.addElement(groupLengthElement(0x0010));
+    source.addElement(textElement(0x0010, 0x0010, "A^B"));
+    source.addElement(textElement(0x0008, 0x0060, "CT"));
+
+    std::unique_ptr<DataSet> copy(copyDataSet(nullptr, &source));
+    ASSERT_NE(copy, nullptr);
+    DataSet refilled;
+    while (DataElement* element = source.nextElement()) {
+        if (refilled.addElement(element) == 0) delete element;
+    }
+    const std::vector<std::pair<uint16_t, int32_t>> expected = {{0x0008, 1}, {0x0010, 0}};
+    EXPECT_EQ(drainGroupLengths(*copy), expected);
+    EXPECT_EQ(drainGroupLengths(refilled), expected);
+}

@@ -256,9 +256,7 @@ TEST(Dicomtk, DumpIndentsItemsUnderTheirSequenceAndListsFragments) {
     ASSERT_EQ(sequence.status, 0) << sequence.err;
     EXPECT_NE(sequence.out.find("(0008,1115) SQ 0 # Referenced Series Sequence\n"
                                 "  item 1\n"
-                                "    (0008,0000) UL 4 12 # Group Length\n"
                                 "    (0008,1150) UI 4 \"1.2\" # Referenced SOP Class UID\n"
-                                "(0010,0000) UL 4 12 # Group Length\n"
                                 "(0010,0010) PN 4 \"A^B\" # Patient's Name\n"),
               std::string::npos)
         << sequence.out;
@@ -280,10 +278,10 @@ TEST(Dicomtk, CopyKeepsCompressedPixelDataAndUndefinedLengthsWhenAsked) {
     EXPECT_TRUE(contains(readFile(directory.file("copy.dcm")), pixels));
 
     const Bytes undefinedHeader = {0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-    const Bytes definedHeader = {0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0x00, 0x00, 0x20, 0x00, 0x00, 0x00};
+    const Bytes definedHeader = {0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0x00, 0x00, 0x14, 0x00, 0x00, 0x00};
     ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "sequence.dcm", "defined.dcm"}).status, 0);
     const Bytes defined = readFile(directory.file("defined.dcm"));
-    EXPECT_TRUE(contains(defined, definedHeader));  // item: 8 + group length 12 + element 12
+    EXPECT_TRUE(contains(defined, definedHeader));  // item: 8 + element 12
     EXPECT_FALSE(contains(defined, undefinedHeader));
     ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "--keep-undefined-lengths", "sequence.dcm", "kept.dcm"}).status,
               0);
@@ -294,9 +292,51 @@ TEST(Dicomtk, CopyKeepsCompressedPixelDataAndUndefinedLengthsWhenAsked) {
     const ToolRun source = dicomtk(directory, {"dump", "--hex", "sequence.dcm"});
     for (const char* copy : {"defined.dcm", "kept.dcm"}) {
         const ToolRun copied = dicomtk(directory, {"dump", "--hex", copy});
-        EXPECT_EQ(copied.out.substr(copied.out.find("(0008,0000)")), source.out.substr(source.out.find("(0008,0000)")))
+        EXPECT_EQ(copied.out.substr(copied.out.find("(0008,1115)")), source.out.substr(source.out.find("(0008,1115)")))
             << copy;
     }
+}
+
+TEST(Dicomtk, CopyWritesGroupLengthsWhereTheSourceHadThemOrAsAsked) {
+    // The source has no group length outside the meta group.
+    TemporaryDirectory directory;
+    writeFile(directory.file("sequence.dcm"), dicomFile(explicitLittle, bytesOf(undefinedSequence)));
+    struct Case {
+        std::vector<std::string> options;
+        bool groupLengths;
+    };
+    const std::vector<Case> cases = {
+        {{}, false},
+        {{"--group-length", "keep"}, false},
+        {{"--group-length", "add"}, true},
+        {{"--group-length", "remove"}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"copy", "--mode", "3"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.insert(arguments.end(), {"sequence.dcm", "copy.dcm"});
+        SCOPED_TRACE(arguments.size() > 5 ? arguments[4] : "default");
+        ASSERT_EQ(dicomtk(directory, arguments).status, 0);
+        const ToolRun dump = dicomtk(directory, {"dump", "copy.dcm"});
+        EXPECT_NE(dump.out.find("(0002,0000) UL 4 "), std::string::npos) << dump.out;  // the meta group always
+        const bool found = dump.out.find("    (0008,0000) UL 4 12 # Group Length\n") != std::string::npos &&
+                           dump.out.find("(0010,0000) UL 4 12 # Group Length\n") != std::string::npos;
+        EXPECT_EQ(found, c.groupLengths) << dump.out;
+        EXPECT_EQ(dump.out.find("(0010,0000)") != std::string::npos, c.groupLengths) << dump.out;
+    }
+    // Those that an added copy has, the next copy keeps; remove drops them.
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "--group-length", "add", "sequence.dcm", "added.dcm"}).status,
+              0);
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "added.dcm", "kept.dcm"}).status, 0);
+    EXPECT_EQ(readFile(directory.file("kept.dcm")), readFile(directory.file("added.dcm")));
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "--group-length", "remove", "added.dcm", "removed.dcm"}).status,
+              0);
+    ASSERT_EQ(dicomtk(directory, {"copy", "--mode", "3", "sequence.dcm", "plain.dcm"}).status, 0);
+    EXPECT_EQ(readFile(directory.file("removed.dcm")), readFile(directory.file("plain.dcm")));
+
+    const ToolRun bad = dicomtk(directory, {"copy", "--mode", "3", "--group-length", "some", "sequence.dcm", "x.dcm"});
+    EXPECT_NE(bad.status, 0);
+    EXPECT_NE(bad.err.find("--group-length takes keep, add or remove"), std::string::npos) << bad.err;
 }
 
 TEST(Dicomtk, BadInputIsNamedOnOneLineAndLeavesNoOutput) {

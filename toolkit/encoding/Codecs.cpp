@@ -16,38 +16,18 @@
 
 #include "../network/AssociationService.h"
 #include "ByteOrder.h"
+#include "CodecSupport.h"
 #include "ValueOutput.h"
 #include "TransferSyntax.h"
 
 namespace {
 
-constexpr uint16_t itemGroup = 0xFFFE;
-constexpr uint16_t itemElement = 0xE000;
-constexpr uint16_t itemDelimitationElement = 0xE00D;
-constexpr uint32_t undefinedLength = 0xFFFFFFFFu;
+using codec::itemElement;
+using codec::itemGroup;
+using codec::undefinedLength;
+using codec::usesLongForm;
+constexpr uint16_t itemDelimitationElement = codec::itemEndElement;
 constexpr int maximumNesting = 32;
-
-// VRs whose explicit header has a reserved field and a 32-bit length.
-bool usesLongForm(uint16_t vr) {
-    switch (vr) {
-        case vrCode('O', 'B'):
-        case vrCode('O', 'D'):
-        case vrCode('O', 'F'):
-        case vrCode('O', 'L'):
-        case vrCode('O', 'V'):
-        case vrCode('O', 'W'):
-        case vrCode('S', 'Q'):
-        case vrCode('S', 'V'):
-        case vrCode('U', 'C'):
-        case vrCode('U', 'N'):
-        case vrCode('U', 'R'):
-        case vrCode('U', 'T'):
-        case vrCode('U', 'V'):
-            return true;
-        default:
-            return false;
-    }
-}
 
 // Whether n more bytes are buffered. A decoder works on input that is
 // buffered whole (a file read to its end, a gathered message) and never asks
@@ -169,17 +149,7 @@ private:
             if (value == nullptr) return nullptr;
             stream_.readBytes(value, header.length);
         }
-        auto* element = new (std::nothrow) DataElement();
-        if (element == nullptr) {
-            delete[] value;
-            return nullptr;
-        }
-        element->group = header.group;
-        element->element = header.element;
-        element->length = header.length;
-        element->value = value;
-        element->vr = header.vr;
-        return element;
+        return codec::newElement(header.group, header.element, header.vr, header.length, value);
     }
 
     // An item header has been read: its contents follow as implicit VR.
@@ -237,7 +207,7 @@ private:
 // running counts assume 8-byte headers everywhere; explicit VR long forms
 // take 12 bytes, and so does an item header at the top of an explicit VR
 // stream.)
-uint32_t evenLength(uint32_t length) { return length + (length & 1u); }
+using codec::evenLength;
 
 uint16_t vrToWrite(const DataElement* element) {
     // A value too long for the 16-bit length field goes out in the long form
@@ -246,42 +216,21 @@ uint16_t vrToWrite(const DataElement* element) {
     return element->vr;
 }
 
-uint64_t itemContentsSize(DataSet* item, int depth);
-
-uint64_t elementSize(const DataElement* element, bool explicitVr, int depth) {
-    uint64_t size = (explicitVr && usesLongForm(vrToWrite(element)) ? 12u : 8u) + evenLength(element->length);
-    if (element->items != nullptr && depth < maximumNesting) {
-        for (uint32_t index = 0; index < element->items->count(); ++index) {
-            size += (explicitVr ? 12u : 8u) + itemContentsSize(element->items->at(index)->element, depth + 1);
+// Every group gets its group length element, in items too; item contents
+// are implicit VR.
+class BaseSizes : public codec::EncodedSizes {
+public:
+    uint64_t elementSize(const DataElement* element, bool explicitVr, int depth) const override {
+        uint64_t size = (explicitVr && usesLongForm(vrToWrite(element)) ? 12u : 8u) + evenLength(element->length);
+        if (element->items != nullptr && depth < maximumNesting) {
+            for (uint32_t index = 0; index < element->items->count(); ++index) {
+                size += (explicitVr ? 12u : 8u) + contentsSize(element->items->at(index)->element, false, depth + 1);
+            }
         }
+        return size;
     }
-    return size;
-}
-
-// The implicit VR encoding of a filling item: each group with its group
-// length element, then its elements.
-uint64_t itemContentsSize(DataSet* item, int depth) {
-    uint64_t size = 0;
-    for (uint32_t groupIndex = 0; groupIndex < item->fillList.count(); ++groupIndex) {
-        ElementGroup* group = item->fillList.at(groupIndex)->element;
-        size += 12;
-        for (uint32_t index = 0; index < group->count(); ++index) {
-            size += elementSize(group->at(index)->element, false, depth);
-        }
-    }
-    return size;
-}
-
-// The bytes still to come of the group being drained from source.
-uint64_t remainingGroupSize(DataSet* source, bool explicitVr, int depth) {
-    uint64_t size = 0;
-    ElementGroup* group = source->drainingGroup;
-    if (group == nullptr) return 0;
-    for (uint32_t index = 0; index < group->count(); ++index) {
-        size += elementSize(group->at(index)->element, explicitVr, depth);
-    }
-    return size;
-}
+    bool writesGroupLength(const ElementGroup*) const override { return true; }
+};
 
 class Encoder {
 public:
@@ -308,7 +257,8 @@ public:
                 }
             }
             int written = element->element == 0x0000
-                              ? writeGroupLength(element, remainingGroupSize(source, explicitVr, depth), explicitVr)
+                              ? codec::writeGroupLength(stream_, element->group,
+                                                        sizes_.remainingGroupSize(source, explicitVr, depth), explicitVr)
                               : writeElement(element, explicitVr);
             if (written == 1 && syntaxCode != nullptr && element->sameTag(0x0002, 0x0010)) {
                 delete held;
@@ -335,21 +285,6 @@ public:
     }
 
 private:
-    // A group length element, as the data set hands it out before each
-    // group: its value is the exact size of the group as written, in the
-    // stream's byte order.
-    int writeGroupLength(const DataElement* element, uint64_t groupSize, bool explicitVr) {
-        if (groupSize > 0xFFFFFFFFu) return 0;
-        stream_.writeU16(element->group).writeU16(element->element);
-        if (explicitVr) {
-            stream_.writeU8('U').writeU8('L').writeU16(4);
-        } else {
-            stream_.writeU32(4);
-        }
-        stream_.writeU32(static_cast<uint32_t>(groupSize));
-        return 1;
-    }
-
     // The held Transfer Syntax UID element decides the encoding from the
     // element of the given group on.
     int followSyntax(const DataElement* held, uint16_t group, bool& explicitVr, int32_t* syntaxCode) {
@@ -370,26 +305,11 @@ private:
     }
 
     int writeElement(DataElement* element, bool explicitVr) {
-        const uint32_t length = element->length;
         // Nothing to write from: an undefined length, or a length without a value.
-        if (length == undefinedLength || (length != 0 && element->value == nullptr)) return 0;
-        const bool padded = (length & 1u) != 0;
-        const uint32_t written = evenLength(length);
-        stream_.writeU16(element->group).writeU16(element->element);
-        if (explicitVr) {
-            const uint16_t vr = vrToWrite(element);
-            stream_.writeU8(static_cast<uint8_t>(vr >> 8)).writeU8(static_cast<uint8_t>(vr));
-            if (usesLongForm(vr)) {
-                stream_.writeU16(0).writeU32(written);
-            } else {
-                stream_.writeU16(static_cast<uint16_t>(written));
-            }
-        } else {
-            stream_.writeU32(written);
-        }
-        if (length != 0 && writeElementValue(stream_, element, length) == 0) return 0;
-        if (padded) stream_.writeU8(0);
-        return 1;
+        if (element->length == undefinedLength || (element->length != 0 && element->value == nullptr)) return 0;
+        codec::writeElementHeader(stream_, element->group, element->element, vrToWrite(element),
+                                  evenLength(element->length), explicitVr);
+        return codec::writePlainValue(stream_, element);
     }
 
     // The items of an element, right after it.
@@ -405,7 +325,7 @@ private:
     // item's contents as implicit VR. An item without elements has no
     // encoding: one of length 0 reads back as no item at all.
     int writeItem(DataSet* item, bool explicitVr, int depth) {
-        const uint64_t size = item->draining == 0 ? itemContentsSize(item, depth + 1) : 0;
+        const uint64_t size = item->draining == 0 ? sizes_.contentsSize(item, false, depth + 1) : 0;
         if (size == 0 || size > 0xFFFFFFFEu || item->draining != 0) return 0;
         stream_.writeU16(itemGroup).writeU16(itemElement);
         if (explicitVr) stream_.writeU8('S').writeU8('Q').writeU16(0);
@@ -414,6 +334,7 @@ private:
     }
 
     ByteStream& stream_;
+    BaseSizes sizes_;
 };
 
 }  // namespace

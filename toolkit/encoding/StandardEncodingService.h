@@ -62,9 +62,19 @@ struct DecodeProblem {
 //   lengths and delimiters again;
 // - in a syntax with encapsulated pixel data, (7FE0,0010) whose value is a
 //   run of items is written encapsulated, byte for byte as it was read;
-// - group lengths as the base service writes them, elements of unknown VR
-//   (0) as UN in explicit VR, and in writeWithSyntax the groups 0000 and
-//   0001 after the meta group.
+// - a group length element (gggg,0000) with the exact size of its group
+//   where the data set (or item) had one when it was read or built
+//   (DataSet records it), always for the command group 0000 and the meta
+//   group 0002, and elsewhere as groupLengths says: an object is written
+//   with the elements it came with, not with group lengths it never had;
+// - in implicit VR, a private sequence (odd group) that came with an
+//   undefined length, or from explicit VR as SQ or UN, with an undefined
+//   length and a delimitation: no reader's dictionary names it, and with a
+//   defined length it would be plain bytes to every reader (the readers keep
+//   the undefined length of such a sequence read in implicit VR whatever
+//   keepUndefinedLengths says);
+// - elements of unknown VR (0) as UN in explicit VR, and in writeWithSyntax
+//   the groups 0000 and 0001 after the meta group.
 class StandardEncodingService : public AssociationService {
 public:
     static constexpr int maximumNesting = 64;
@@ -73,14 +83,10 @@ public:
 
     int readImplicit(ByteStream* stream, DataSet* target) override;
     int writeImplicit(DataSet* source, ByteStream* stream) override;
-    int readImplicitLittle(ByteStream* stream, DataSet* target) override;
-    int writeImplicitLittle(DataSet* source, ByteStream* stream) override;
     int readExplicit(ByteStream* stream, DataSet* target) override;
     int writeExplicit(DataSet* source, ByteStream* stream) override;
-    int readExplicitLittle(ByteStream* stream, DataSet* target) override;
-    int writeExplicitLittle(DataSet* source, ByteStream* stream) override;
-    int readExplicitBig(ByteStream* stream, DataSet* target) override;
-    int writeExplicitBig(DataSet* source, ByteStream* stream) override;
+    // The byte-order variants are the base service's: they set the stream's
+    // byte order and call the codecs above.
     // The codes are those of standardTransferSyntaxTable; the switch at the
     // end of the meta group follows the same table. A meta group without a
     // Transfer Syntax UID leaves the data set's encoding to be recognised
@@ -110,6 +116,11 @@ public:
     // Whether this service reads and writes the transfer syntax uid.
     static int handlesTransferSyntax(const char* uid);
 
+    // Which group length elements the writers write outside groups 0000
+    // and 0002 (which always get theirs): those the data set had (keep),
+    // one for every group (add), or none (remove).
+    enum GroupLengths : int32_t { keepGroupLengths = 0, addGroupLengths = 1, removeGroupLengths = 2 };
+    int32_t groupLengths = keepGroupLengths;
     // Set while reading: record undefined lengths so that the writers
     // reproduce them.
     int32_t keepUndefinedLengths = 0;

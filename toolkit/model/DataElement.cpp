@@ -133,6 +133,7 @@ DataElement* copyElement(DataElement* target, const DataElement* source) {
         if (target == nullptr) return nullptr;
         made = true;
     }
+    target->computedGroupLength = source->computedGroupLength;
     if (source->length != 0 && source->value != nullptr) {
         uint8_t* copy = new (std::nothrow) uint8_t[source->length];
         if (copy == nullptr) {

@@ -45,6 +45,10 @@ public:
     int32_t valueTaken = 0;
     IndexedList<DataSet*>* items = nullptr;
     uint16_t vr = 0;
+    // Set on a group length element (gggg,0000) that DataSet::nextElement
+    // computed for a group that arrived without one: a set it is added to
+    // records no group length for that group.
+    int32_t computedGroupLength = 0;
 
 private:
     void setLength(uint32_t requested);
@@ -52,7 +56,8 @@ private:
 };
 
 // Copies tag and value bytes of source into target (a new element when target
-// is null). Items and vr are not copied. Returns target, or null when the
+// is null). Items and vr are not copied; whether a group length element was
+// computed is. Returns target, or null when the
 // value buffer could not be allocated (a target made here is then deleted).
 DataElement* copyElement(DataElement* target, const DataElement* source);
 

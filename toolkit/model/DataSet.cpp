@@ -42,20 +42,37 @@ DataSet::~DataSet() {
 CommandSet::~CommandSet() = default;
 ObjectDataSet::~ObjectDataSet() = default;
 
+ElementGroup* DataSet::groupFor(uint16_t number) {
+    for (uint32_t index = 0; index < fillList.count(); ++index) {
+        ElementGroup* candidate = fillList.at(index)->element;
+        if (candidate->groupNumber == number) return candidate;
+    }
+    return nullptr;
+}
+
+int DataSet::recordGroupLength(uint16_t number) {
+    ElementGroup* group = groupFor(number);
+    if (group != nullptr) {
+        group->hadGroupLength = 1;
+        return 1;
+    }
+    // A group length comes before the rest of its group: the record waits
+    // for the group's first element.
+    for (uint32_t index = 0; index < groupLengthsAhead.count(); ++index) {
+        if (groupLengthsAhead.at(index)->element == number) return 1;
+    }
+    return groupLengthsAhead.tryAppend(number);
+}
+
 int DataSet::addElement(DataElement* element) {
     if (draining != 0 || element == nullptr) return 0;
     if (element->element == 0) {
+        // Without memory for the record it is lost, not the data.
+        if (element->computedGroupLength == 0) recordGroupLength(element->group);
         delete element;
         return 1;
     }
-    ElementGroup* group = nullptr;
-    for (uint32_t index = 0; index < fillList.count(); ++index) {
-        ElementGroup* candidate = fillList.at(index)->element;
-        if (candidate->groupNumber == element->group) {
-            group = candidate;
-            break;
-        }
-    }
+    ElementGroup* group = groupFor(element->group);
     const uint32_t size = encodedElementSize(element->length);
     if (group == nullptr) {
         group = new (std::nothrow) ElementGroup(element->group);
@@ -68,6 +85,12 @@ int DataSet::addElement(DataElement* element) {
             return 0;
         }
         addTo(encodedLength, groupLengthElementSize);
+        for (uint32_t index = 0; index < groupLengthsAhead.count(); ++index) {
+            if (groupLengthsAhead.at(index)->element != group->groupNumber) continue;
+            group->hadGroupLength = 1;
+            groupLengthsAhead.removeAt(index);
+            break;
+        }
     } else if (group->heapPush(element) == 0) {
         return 0;
     }
@@ -106,6 +129,8 @@ int DataSet::startDraining() {
     // must not outlive their ownership.
     fillingGroup = nullptr;
     lastElement = nullptr;
+    // A group length whose group never came heads nothing.
+    while (groupLengthsAhead.count() != 0) groupLengthsAhead.removeAt(0);
     while (fillList.count() != 0) {
         ElementGroup* group = fillList.at(0)->element;
         fillList.removeAt(0);
@@ -140,6 +165,7 @@ DataElement* DataSet::nextElement() {
             DataElement* lengthElement = new (std::nothrow) DataElement(drainingGroup->groupNumber, 0, 4, bytes);
             if (lengthElement != nullptr) {
                 lengthElement->vr = vrCode('U', 'L');
+                lengthElement->computedGroupLength = drainingGroup->hadGroupLength != 0 ? 0 : 1;
                 return lengthElement;
             }
             delete[] bytes;
@@ -200,7 +226,8 @@ DataSet* copyDataSet(DataSet* target, DataSet* source) {
             delete copy;
             complete = false;
         }
-        // Group length elements are dropped here and recomputed on the next drain.
+        // Group length elements are dropped here and recomputed on the next
+        // drain; where the source's group had one, both sets record it.
         if (scratch.addElement(element) == 0) {
             delete element;
             complete = false;

@@ -21,6 +21,9 @@ public:
     uint16_t groupNumber;
     // Encoded bytes of the group's contents, without its own group length element.
     int32_t groupLength = 0;
+    // The group arrived with a group length element (or one was added to
+    // it): writers that keep what they read write one again.
+    int32_t hadGroupLength = 0;
 };
 
 struct GroupOrder {
@@ -32,6 +35,14 @@ struct GroupOrder {
 // elements go in with addElement in any order and come out with nextElement,
 // smallest tag first, each group headed by a freshly computed group length
 // element (gggg,0000). find works only while the set is filling.
+//
+// A group length element added to a set is not kept (its value is always
+// recomputed), but the set records that its group had one
+// (ElementGroup::hadGroupLength), also when it comes before the rest of its
+// group (as it does in a file); the one nextElement hands out for a group without that
+// record is marked computedGroupLength. Draining one set into another
+// carries the record, and writers that keep an object's encoding write
+// group lengths only where it had them.
 //
 // encodedLength is the size of the set encoded with 8-byte element headers,
 // group length elements included; items count their own size plus 12.
@@ -48,7 +59,8 @@ public:
     // Returns 1, or 0 when refused; the caller then keeps the item.
     virtual int addItem(DataSet* item);
     // Takes ownership on 1; on 0 the caller keeps the element. Group length
-    // elements are deleted at once: they are always recomputed.
+    // elements are deleted at once (they are always recomputed); one not
+    // marked computedGroupLength records that its group has one.
     virtual int addElement(DataElement* element);
     // The next element in tag order, owned by the caller from now on, or null
     // when the set is exhausted (it is then filling again, empty).
@@ -68,9 +80,16 @@ public:
     IndexedList<ElementGroup*> fillList;
     IndexedList<DataSet*>* looseItems = nullptr;
     int32_t looseItemsLength = 0;
+    // Groups whose group length element came before any other of their
+    // elements, while the set fills.
+    IndexedList<uint16_t> groupLengthsAhead;
 
 private:
     int startDraining();
+    // The filling group of that number, or null.
+    ElementGroup* groupFor(uint16_t number);
+    // Records that the group of that number has a group length element.
+    int recordGroupLength(uint16_t number);
 };
 
 // The command part of a DIMSE message.

@@ -147,6 +147,12 @@ void dumpFragments(const DataElement* element, int depth) {
 
 void dumpSet(DataSet* set, int depth, bool bigEndian, bool hex, bool encapsulated, const DataDictionary& dictionary) {
     while (DataElement* element = set->nextElement()) {
+        // Only what the file holds: the data set hands out a computed group
+        // length before every group, also where the file has none.
+        if (element->computedGroupLength != 0) {
+            delete element;
+            continue;
+        }
         char header[48];
         char vr[3] = {'-', '-', 0};
         // The file's VR where it has one, else the dictionary's.

@@ -40,8 +40,8 @@ const char* const mainHelp =
     "                                     a storage server (C-ECHO, C-STORE)\n";
 
 const char* const copyHelp =
-    "usage: dicomtk copy --mode 1|2|3 [--keep-undefined-lengths] IN OUT\n"
-    "       dicomtk copy --explicit [--dictionary FILE] IN OUT\n"
+    "usage: dicomtk copy --mode 1|2|3 [--keep-undefined-lengths] [--group-length keep|add|remove] IN OUT\n"
+    "       dicomtk copy --explicit [--dictionary FILE] [--group-length keep|add|remove] IN OUT\n"
     "\n"
     "Loads the DICOM file IN and saves its data set as OUT:\n"
     "  1  the data set alone, implicit VR little endian, no preamble\n"
@@ -55,6 +55,10 @@ const char* const copyHelp =
     "with their delimiters. Compressed (encapsulated) pixel data are copied byte\n"
     "for byte, in mode 3 only: modes 1 and 2 would store them as if they were\n"
     "uncompressed.\n"
+    "Group length elements (gggg,0000) are written where IN has them, with\n"
+    "their values recomputed (--group-length keep, the default), before every\n"
+    "group (add) or nowhere (remove); the meta information group always has\n"
+    "its own.\n"
     "--explicit saves as mode 3 in explicit VR little endian: a file read in\n"
     "implicit VR gets the VRs of the data dictionary (UN for elements it does\n"
     "not know, such as private ones). The standard dictionary is found without\n"
@@ -67,6 +71,7 @@ int runCopy(const std::vector<std::string>& arguments, const std::string& progra
     bool explicitVr = false;
     std::string dictionaryPath;
     bool keepUndefinedLengths = false;
+    int32_t groupLengths = StandardEncodingService::keepGroupLengths;
     std::vector<std::string> paths;
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
@@ -83,6 +88,18 @@ int runCopy(const std::vector<std::string>& arguments, const std::string& progra
             dictionaryPath = arguments[++index];
         } else if (argument == "--keep-undefined-lengths") {
             keepUndefinedLengths = true;
+        } else if (argument == "--group-length" && index + 1 < arguments.size()) {
+            const std::string& value = arguments[++index];
+            if (value == "keep") {
+                groupLengths = StandardEncodingService::keepGroupLengths;
+            } else if (value == "add") {
+                groupLengths = StandardEncodingService::addGroupLengths;
+            } else if (value == "remove") {
+                groupLengths = StandardEncodingService::removeGroupLengths;
+            } else {
+                std::cerr << copyHelp;
+                return fail("copy", "--group-length takes keep, add or remove, not " + value);
+            }
         } else if (!argument.empty() && argument[0] == '-') {
             std::cerr << copyHelp;
             return fail("copy", "unknown option " + argument);
@@ -98,6 +115,7 @@ int runCopy(const std::vector<std::string>& arguments, const std::string& progra
     }
     StandardEncodingService service;
     service.keepUndefinedLengths = keepUndefinedLengths ? 1 : 0;
+    service.groupLengths = groupLengths;
     std::unique_ptr<ObjectDataSet> set(loadDicom(service, paths[0]));
     if (!set) return 1;
     if (mode != FileWithHeaderExplicit && holdsEncapsulatedPixelData(set.get())) {
