@@ -22,20 +22,41 @@ std::string temporaryName(const std::string& uid) {
     return ".incoming-" + uid + "-" + tag + ".tmp";
 }
 
-// Sets the Transfer Syntax UID of the meta group to uid (padded to even).
-int labelTransferSyntax(DataSet* set, const UidValue& uid) {
-    DataElement* syntax = set->find(0x0002, 0x0010);
-    if (syntax == nullptr) return 0;
-    const uint32_t length = uid.size() + (uid.size() & 1u);
+// Sets the meta element (0002,element) to text padded to even with pad,
+// adding it when the meta group has none.
+int setMetaText(DataSet* set, uint16_t element, uint16_t vr, const std::string& text, uint8_t pad) {
+    const uint32_t length = static_cast<uint32_t>(text.size() + (text.size() & 1u));
     auto* value = new (std::nothrow) uint8_t[length == 0 ? 1 : length];
     if (value == nullptr) return 0;
-    std::memset(value, 0, length == 0 ? 1 : length);
-    std::memcpy(value, uid.text(), uid.size());
-    if (syntax->ownsValue != 0) delete[] syntax->value;
-    syntax->value = value;
-    syntax->length = length;
-    syntax->ownsValue = 1;
+    std::memset(value, pad, length == 0 ? 1 : length);
+    std::memcpy(value, text.data(), text.size());
+    DataElement* meta = set->find(0x0002, element);
+    if (meta == nullptr) {
+        meta = new (std::nothrow) DataElement(0x0002, element, length, value, 1);
+        if (meta == nullptr) {
+            delete[] value;
+            return 0;
+        }
+        meta->vr = vr;
+        if (set->addElement(meta) == 0) {
+            delete meta;
+            return 0;
+        }
+        return 1;
+    }
+    if (meta->ownsValue != 0) delete[] meta->value;
+    meta->value = value;
+    meta->length = length;
+    meta->ownsValue = 1;
     return 1;
+}
+
+// The calling AE title of the association without the spaces that pad it.
+std::string callingAeTitleOf(AssociationService* association) {
+    std::string title(association->AssociateRequestPdu::callingAeTitle);
+    const size_t first = title.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return title.substr(first, title.find_last_not_of(' ') - first + 1);
 }
 
 }  // namespace
@@ -128,7 +149,12 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
     std::unique_ptr<DataSet> attributes(index_ != nullptr ? indexedAttributes(dataSet) : nullptr);
     const std::string temporary = folder_ + "/" + temporaryName(uid);
     association_->addMetaHeader(dataSet);
-    int written = labelTransferSyntax(dataSet, transferSyntax) &&
+    // The file names its sender: Source Application Entity Title is the
+    // calling AE title of the association it came in.
+    const std::string sender = callingAeTitleOf(association_);
+    int written = setMetaText(dataSet, 0x0010, vrCode('U', 'I'), std::string(transferSyntax.text(), transferSyntax.size()),
+                              0x00) &&
+                  (sender.empty() || setMetaText(dataSet, 0x0016, vrCode('A', 'E'), sender, ' ')) &&
                   association_->saveFile(temporary.c_str(), FileWithHeaderExplicit, dataSet);
     if (written && sync_) written = platform::syncFile(temporary.c_str());
     if (written) written = platform::replaceFile(temporary.c_str(), target.c_str());

@@ -10,7 +10,9 @@
 // The storage provider of dicomtk serve: every object received with C-STORE
 // becomes the DICOM file FOLDER/<SOP Instance UID>.dcm, with meta
 // information and the data set in the transfer syntax it arrived in, so that
-// its elements keep exactly the values received.
+// its elements keep exactly the values received. The meta information names
+// the sender: Source Application Entity Title is the calling AE title of the
+// association the object came in.
 //
 // Success is answered only once the file is complete, on disk (unless
 // syncing is turned off) and renamed into place from a temporary name in the
