@@ -70,6 +70,7 @@ set(network_interop_cases
     StoreStorescp      store-storescp     # dicomtk store to storescp: every file received, values equal
     StoreServe         store-serve        # dicomtk store to dicomtk serve
     EchoNothing        echo-nothing       # dicomtk echo where nothing listens: one line, status not 0
+    ServeKeepsSamples  serve-keeps-samples # every pydicom sample stored by serve compares equal at every depth
 )
 list(LENGTH network_interop_cases network_interop_length)
 math(EXPR network_interop_last "${network_interop_length} - 1")

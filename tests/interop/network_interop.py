@@ -21,6 +21,12 @@ Usage: network_interop.py CASE DICOMTK
                       same, ours on both sides
   echo-nothing        dicomtk echo to a port where nothing listens: one line
                       naming the peer, exit status not 0
+  serve-keeps-samples every sample pydicom ships with a SOP Instance UID,
+                      sent by dicomtk store to dicomtk serve one at a time:
+                      pydicom finds the stored file equal to the sample,
+                      element for element at every depth, group lengths
+                      included, in the same transfer syntax, naming the
+                      sender in Source Application Entity Title
 
 Run it with Debian's interpreter (/usr/bin/python3), which has pydicom.
 Exit status: 0 all good, 1 a check failed, 2 usage error, 77 a peer is missing.
@@ -496,6 +502,120 @@ def case_echo_nothing(dicomtk):
     return report(failures)
 
 
+# --------------------------------------------------------------------------
+# Every sample through dicomtk serve, compared with pydicom at every depth
+
+# Samples that dicomtk store does not send, and why: nothing of theirs
+# reaches serve, so there is nothing to compare.
+NOT_SENT = {
+    "MR_truncated.dcm": "its pixel data is cut short by the end of the file: store refuses it",
+    "rtplan_truncated.dcm": "cut short inside a sequence: store refuses it",
+}
+# Samples whose group length values are wrong: serve writes the true sizes,
+# so those elements are there but hold other numbers.
+WRONG_GROUP_LENGTHS = {
+    "693_J2KI.dcm": "(7FE0,0000) says 105406 in a file of 3590 bytes",
+}
+
+
+def sample_files():
+    """Every sample pydicom ships that it reads as a DICOM file with a SOP Instance UID, by name."""
+    found = []
+    for directory, _, names in os.walk(sample_folder()):
+        for name in sorted(names):
+            path = os.path.join(directory, name)
+            try:
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    dataset = pydicom.dcmread(path, stop_before_pixels=True)
+                uid = str(dataset.get("SOPInstanceUID", ""))
+            except Exception:
+                continue
+            if uid:
+                found.append((os.path.relpath(path, sample_folder()), uid))
+    return sorted(found)
+
+
+def element_differences(source, stored, where="", limit=6, group_length_values=True):
+    """Differences between two pydicom data sets, element for element at every depth, group lengths
+    included (an element added or dropped is a difference; their values unless group_length_values
+    is false)."""
+    problems = []
+    for tag in sorted(set(source.keys()) | set(stored.keys())):
+        name = f"{where}({tag.group:04X},{tag.element:04X})"
+        if tag not in stored:
+            problems.append(f"{name} missing in the stored file")
+        elif tag not in source:
+            problems.append(f"{name} only in the stored file")
+        else:
+            want, have = source[tag], stored[tag]
+            if want.VR == "SQ" and have.VR == "SQ":
+                if len(want.value) != len(have.value):
+                    problems.append(f"{name} has {len(have.value)} items, not {len(want.value)}")
+                else:
+                    for index, (item, kept) in enumerate(zip(want.value, have.value)):
+                        problems += element_differences(item, kept, f"{name} item {index + 1} ", limit,
+                                                        group_length_values)
+            elif want != have and (group_length_values or tag.element != 0):
+                problems.append(f"{name} differs: {want.VR} {str(want.value)[:40]!r} and "
+                                f"{have.VR} {str(have.value)[:40]!r}")
+        if len(problems) > limit:
+            break
+    return problems
+
+
+def case_serve_keeps_samples(dicomtk):
+    failures = []
+    samples = sample_files()
+    print(f"{len(samples)} samples with a SOP Instance UID; left out:")
+    for name, reason in NOT_SENT.items():
+        print(f"  {name}: {reason}")
+    print("group length values not compared:")
+    for name, reason in WRONG_GROUP_LENGTHS.items():
+        print(f"  {name}: {reason}")
+    print()
+    warnings.simplefilter("ignore")
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        store = os.path.join(folder, "store")
+        server, port = start_serve(dicomtk, store)
+        if server is None:
+            return report(["dicomtk serve did not start"])
+        # One association each: samples share SOP Instance UIDs, and each
+        # is compared before the next one replaces it.
+        for name, uid in samples:
+            if name in NOT_SENT:
+                continue
+            status, out, err = run([dicomtk, "store", "-aet", "FIDELITY", "127.0.0.1", str(port),
+                                    sample_path(name)])
+            stored_path = os.path.join(store, uid + ".dcm")
+            if status != 0 or not os.path.exists(stored_path):
+                failures.append(name)
+                print(f"FAIL {name}: not stored (status {status})")
+                for line in (out + err).strip().splitlines()[-3:]:
+                    print(f"       {line}")
+                continue
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                source = pydicom.dcmread(sample_path(name))
+                stored = pydicom.dcmread(stored_path)
+            problems = element_differences(source, stored, group_length_values=name not in WRONG_GROUP_LENGTHS)
+            sender = str(stored.file_meta.get("SourceApplicationEntityTitle", "")).strip()
+            if sender != "FIDELITY":
+                problems.append(f"(0002,0016) is {sender!r}, not the calling AE title FIDELITY")
+            syntax, kept = str(source.file_meta.TransferSyntaxUID), str(stored.file_meta.TransferSyntaxUID)
+            if syntax != kept:
+                problems.append(f"stored in {kept}, sent in {syntax}")
+            if problems:
+                failures.append(name)
+                print(f"DIFF {name}")
+                for line in problems:
+                    print(f"       {line}")
+            else:
+                print(f"OK   {name}")
+        expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures, server.output())
+    return report(failures)
+
+
 def skip(program):
     print(f"SKIP: {program} (Debian package dcmtk) is not installed")
     return SKIP
@@ -509,6 +629,7 @@ CASES = {
     "store-storescp": (case_store_storescp, "storescp"),
     "store-serve": (case_store_serve, None),
     "echo-nothing": (case_echo_nothing, None),
+    "serve-keeps-samples": (case_serve_keeps_samples, None),
 }
 
 

@@ -301,6 +301,16 @@ def case_serve_findscu(dicomtk):
             names = [str(identifier.get("PatientName", "")) for identifier in identifiers]
             net.expect(names == ["ADAMS^AL"], "findscu -P PATIENT PatientID=PID3: the name returned", failures,
                        f"got {names}\n" + output)
+            # An identifier serve builds carries only what was asked: no
+            # group length elements (findscu -v without --extract prints
+            # each answer as it arrived).
+            status, out, err = net.run(["findscu", "-v", "-S", "-aec", "DICOMTK", "-k", "QueryRetrieveLevel=STUDY",
+                                        "-k", "StudyInstanceUID", "-k", "PatientName", "-k", "StudyDate",
+                                        "127.0.0.1", str(port)], net.dcmtk_environment())
+            answers = (out + err).split("Find Response", 1)[1] if "Find Response" in out + err else ""
+            lengths = re.findall(r"\([0-9a-fA-F]{4},0000\)", answers)
+            net.expect(status == 0 and "(0020,000d)" in answers and not lengths,
+                       "findscu -S STUDY: the answers carry no group lengths", failures, f"found {lengths}\n" + out + err)
             # Study Root has no PATIENT level: a failure status and nothing matched.
             status, output, identifiers = findscu_matches(port, "S", "PATIENT", ["PatientID"], folder)
             final = [line for line in output.splitlines() if "Received Final Find Response" in line]
