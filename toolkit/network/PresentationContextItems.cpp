@@ -12,17 +12,15 @@ void writeContextHead(ByteStream* stream, uint8_t id, uint8_t second, uint8_t re
 
 }  // namespace
 
-PresentationContextItem::PresentationContextItem() : contextId(nextOddId8()) {}
+PresentationContextItem::PresentationContextItem() : PduItem(type), contextId(nextOddId8()) {}
 
 PresentationContextItem::PresentationContextItem(const AbstractSyntaxItem& abstract, const TransferSyntaxItem& transfer)
-    : contextId(nextOddId8()), abstractSyntax(abstract) {
+    : PduItem(type), contextId(nextOddId8()), abstractSyntax(abstract) {
     transferSyntaxes.tryAppend(transfer);
 }
 
 PresentationContextItem::PresentationContextItem(const PresentationContextItem& other)
-    : itemType(other.itemType),
-      reserved(other.reserved),
-      itemLength(other.itemLength),
+    : PduItem(other),
       contextId(other.contextId),
       reserved2(other.reserved2),
       resultReason(other.resultReason),
@@ -34,9 +32,7 @@ PresentationContextItem::PresentationContextItem(const PresentationContextItem& 
 
 PresentationContextItem& PresentationContextItem::operator=(const PresentationContextItem& other) {
     if (this == &other) return *this;
-    itemType = other.itemType;
-    reserved = other.reserved;
-    itemLength = other.itemLength;
+    PduItem::operator=(other);
     contextId = other.contextId;
     reserved2 = other.reserved2;
     resultReason = other.resultReason;
@@ -63,7 +59,7 @@ uint32_t PresentationContextItem::encodedSize() {
 }
 
 int PresentationContextItem::write(ByteStream* stream) {
-    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
+    writeHeader(stream);
     writeContextHead(stream, contextId, reserved2, resultReason, reserved3);
     abstractSyntax.write(stream);
     for (uint32_t index = 0; index < transferSyntaxes.count(); ++index) {
@@ -72,19 +68,8 @@ int PresentationContextItem::write(ByteStream* stream) {
     return transferSyntaxes.count() != 0 ? 1 : 0;
 }
 
-int PresentationContextItem::read(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    if (!reader.u8(itemType)) return 0;
-    return readBody(reader);
-}
-
-int PresentationContextItem::readBody(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    return readBody(reader);
-}
-
 int PresentationContextItem::readBody(WireReader& enclosing) {
-    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
     if (!body.u8(contextId) || !body.u8(reserved2) || !body.u8(resultReason) || !body.u8(reserved3)) {
         body.skipRest();
@@ -101,10 +86,10 @@ int PresentationContextItem::readBody(WireReader& enclosing) {
     return wellFormed && !body.failed ? 1 : 0;
 }
 
-PresentationContextResultItem::PresentationContextResultItem() : contextId(nextId8()) {}
+PresentationContextResultItem::PresentationContextResultItem() : PduItem(type), contextId(nextId8()) {}
 
 PresentationContextResultItem::PresentationContextResultItem(const TransferSyntaxItem& transfer)
-    : contextId(nextId8()), transferSyntax(transfer) {}
+    : PduItem(type), contextId(nextId8()), transferSyntax(transfer) {}
 
 uint32_t PresentationContextResultItem::encodedSize() {
     const uint32_t length = 4 + transferSyntax.encodedSize();
@@ -113,26 +98,15 @@ uint32_t PresentationContextResultItem::encodedSize() {
 }
 
 int PresentationContextResultItem::write(ByteStream* stream) {
-    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
+    writeHeader(stream);
     writeContextHead(stream, contextId, reserved2, resultReason, reserved3);
     transferSyntax.write(stream);
     stream->flush();
     return 1;
 }
 
-int PresentationContextResultItem::read(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    if (!reader.u8(itemType)) return 0;
-    return readBody(reader);
-}
-
-int PresentationContextResultItem::readBody(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    return readBody(reader);
-}
-
 int PresentationContextResultItem::readBody(WireReader& enclosing) {
-    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
     int wellFormed = body.u8(contextId) && body.u8(reserved2) && body.u8(resultReason) && body.u8(reserved3);
     // A context that was not accepted may come without its transfer syntax.

@@ -5,6 +5,7 @@
 
 #include "../model/IndexedList.h"
 #include "../stream/ByteStream.h"
+#include "PduItem.h"
 #include "UidItems.h"
 #include "WireReader.h"
 
@@ -18,7 +19,7 @@ enum : uint8_t {
 // A proposed presentation context (item 0x20 of an A-ASSOCIATE-RQ): its ID,
 // one abstract syntax and the transfer syntaxes in proposal order. A new item
 // draws an odd ID from the process-wide counter; a copy keeps its source's.
-class PresentationContextItem {
+class PresentationContextItem : public PduItem<PresentationContextItem> {
 public:
     static constexpr uint8_t type = 0x20;
 
@@ -37,16 +38,12 @@ public:
     uint32_t encodedSize();
     // Writes the item; 0 (after writing it) when it has no transfer syntax.
     int write(ByteStream* stream);
-    int read(ByteStream* stream);
-    int readBody(ByteStream* stream);
+    using PduItem::readBody;
     // Reads the item within an enclosing PDU. 0 when it is malformed: its
     // sub-items do not add up to its length, or one of them is. The stream
     // then stands at the item's end, unless the item did not fit its PDU.
     int readBody(WireReader& enclosing);
 
-    uint8_t itemType = type;
-    uint8_t reserved = 0;
-    uint16_t itemLength = 0;
     uint8_t contextId;
     uint8_t reserved2 = 0;
     uint8_t resultReason = 0;
@@ -57,7 +54,7 @@ public:
 
 // The answer to one proposed context (item 0x21 of an A-ASSOCIATE-AC): the
 // context's ID, the result and the one transfer syntax accepted.
-class PresentationContextResultItem {
+class PresentationContextResultItem : public PduItem<PresentationContextResultItem> {
 public:
     static constexpr uint8_t type = 0x21;
 
@@ -66,13 +63,9 @@ public:
 
     uint32_t encodedSize();
     int write(ByteStream* stream);
-    int read(ByteStream* stream);
-    int readBody(ByteStream* stream);
+    using PduItem::readBody;
     int readBody(WireReader& enclosing);
 
-    uint8_t itemType = type;
-    uint8_t reserved = 0;
-    uint16_t itemLength = 0;
     uint8_t contextId;
     uint8_t reserved2 = 0;
     uint8_t resultReason = ContextNoReason;
