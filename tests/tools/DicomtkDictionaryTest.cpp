@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "../support/ChildProcess.h"
 #include "../support/DataSetText.h"
 #include "../support/TemporaryFiles.h"
 #include "network/AssociationService.h"
@@ -21,25 +19,14 @@ using datasets::u16Element;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// Runs dicomtk with the arguments (each quoted) in directory, with the
-// environment assignment environment (such as "NAME='value'") when given.
+// Runs dicomtk with the arguments in directory, with the environment entry
+// environment (such as "NAME=value") when given.
 ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments,
                 const std::string& environment = "") {
-    std::string command = "cd '" + directory.path() + "' && " + environment + " '" DICOMTK_PATH "'";
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
-    command += " > stdout.txt 2> stderr.txt";
-    const int status = std::system(command.c_str());
-    auto text = [&](const char* name) {
-        const std::vector<uint8_t> bytes = readFile(directory.file(name));
-        return std::string(bytes.begin(), bytes.end());
-    };
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text("stdout.txt"), text("stderr.txt")};
+    ChildOptions options;
+    options.directory = directory.path();
+    if (!environment.empty()) options.environment.push_back(environment);
+    return runDicomtk(arguments, options);
 }
 
 template <typename Number>
