@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "TemporaryFiles.h"
+
 extern char** environ;
 
 // The path of name in the first directory of PATH that has it as an
@@ -351,6 +353,17 @@ inline ToolRun runDicomtk(const std::vector<std::string>& arguments, const Child
     std::vector<std::string> command = {DICOMTK_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return runTool(command, options);
+}
+
+// dicomtk run in directory, after the shell commands of setup (limits, for
+// example), with the "NAME=value" entries of environment.
+inline ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments,
+                       const std::string& setup = "", const std::vector<std::string>& environment = {}) {
+    ChildOptions options;
+    options.directory = directory.path();
+    options.setup = setup;
+    options.environment = environment;
+    return runDicomtk(arguments, options);
 }
 #endif
 

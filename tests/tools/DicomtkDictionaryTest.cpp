@@ -19,16 +19,6 @@ using datasets::u16Element;
 
 namespace {
 
-// Runs dicomtk with the arguments in directory, with the environment entry
-// environment (such as "NAME=value") when given.
-ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments,
-                const std::string& environment = "") {
-    ChildOptions options;
-    options.directory = directory.path();
-    if (!environment.empty()) options.environment.push_back(environment);
-    return runDicomtk(arguments, options);
-}
-
 template <typename Number>
 std::vector<uint8_t> bytesOf(std::initializer_list<Number> numbers) {
     std::vector<uint8_t> bytes;
@@ -164,7 +154,7 @@ TEST(DicomtkDictionary, AnotherDictionaryIsNamedByOptionOrEnvironment) {
     const std::string custom = "{0x0009, 0x0010, \"LO\", \"Maker Tag\", \"MakerTag\"}\n";
     writeFile(directory.file("custom.dic"), std::vector<uint8_t>(custom.begin(), custom.end()));
     for (const ToolRun& run : {dicomtk(directory, {"dump", "--dictionary", "custom.dic", "implicit.dcm"}),
-                               dicomtk(directory, {"dump", "implicit.dcm"}, "DICOMTK_DICTIONARY=custom.dic")}) {
+                               dicomtk(directory, {"dump", "implicit.dcm"}, "", {"DICOMTK_DICTIONARY=custom.dic"})}) {
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find("(0009,0010) LO 4 \"ACME\" # Maker Tag\n"), std::string::npos) << run.out;
         // Only the named dictionary is loaded.
@@ -174,7 +164,7 @@ TEST(DicomtkDictionary, AnotherDictionaryIsNamedByOptionOrEnvironment) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "dicomtk: missing.dic: cannot load the data dictionary\n");
     EXPECT_EQ(missing.out, "");
-    const ToolRun fromEnvironment = dicomtk(directory, {"dump", "implicit.dcm"}, "DICOMTK_DICTIONARY=missing.dic");
+    const ToolRun fromEnvironment = dicomtk(directory, {"dump", "implicit.dcm"}, "", {"DICOMTK_DICTIONARY=missing.dic"});
     EXPECT_EQ(fromEnvironment.status, 1);
     EXPECT_EQ(fromEnvironment.err, "dicomtk: missing.dic: cannot load the data dictionary\n");
 }

@@ -19,16 +19,6 @@ using datasets::textElement;
 
 namespace {
 
-// Runs dicomtk with the arguments in directory, after the shell commands of
-// setup (limits for dicomtk, for example).
-ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments,
-                const std::string& setup = "") {
-    ChildOptions options;
-    options.directory = directory.path();
-    options.setup = setup;
-    return runDicomtk(arguments, options);
-}
-
 enum class Endian { little, big };
 
 // A small 16-bit image: 4 rows x 6 columns, pixel data of pixelBytes bytes,
