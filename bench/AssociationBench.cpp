@@ -137,7 +137,7 @@ private:
         for (int attempt = 0; attempt < 3; ++attempt) {
             const std::string port = std::to_string(platform::freeLocalPort());
             if (!child_.start({program, "--aetitle", "STORESCP", "--output-directory", directory_.path(), port},
-                              directory_.file("storescp.log"), dcmtkEnvironment)) {
+                              ChildOptions::loggingTo(directory_.file("storescp.log"), dcmtkEnvironment))) {
                 return;
             }
             if (waitUntilAccepting(child_, port, peerSeconds)) {
@@ -207,7 +207,7 @@ double timedEchoscu(const std::string& program, const std::string& port, const c
     ChildProcess echoscu;
     const Clock::time_point start = Clock::now();
     if (!echoscu.start({program, "-aec", calledTitle, "--repeat", std::to_string(repeat), "127.0.0.1", port},
-                       directory.file("echoscu.log"), dcmtkEnvironment)) {
+                       ChildOptions::loggingTo(directory.file("echoscu.log"), dcmtkEnvironment))) {
         return -1;
     }
     int status = -1;

@@ -9,33 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/MemoryTransport.h"
 #include "encoding/StandardEncodingService.h"
 #include "encoding/TransferSyntax.h"
 #include "network/AssociationService.h"
 
 namespace {
 
-// A transport over memory: reads serve a byte vector, writes append to one.
-class MemoryStream : public ByteStream {
-public:
-    explicit MemoryStream(const std::vector<uint8_t>* input = nullptr) : input_(input) {}
-    int rawRead(uint8_t* buffer, uint32_t maximum) override {
-        if (input_ == nullptr || offset_ == input_->size()) return -1;
-        const size_t count = std::min<size_t>(maximum, input_->size() - offset_);
-        std::memcpy(buffer, input_->data() + offset_, count);
-        offset_ += count;
-        return static_cast<int>(count);
-    }
-    int rawWrite(const uint8_t* buffer, uint32_t count) override {
-        output.insert(output.end(), buffer, buffer + count);
-        return 1;
-    }
-    std::vector<uint8_t> output;
-
-private:
-    const std::vector<uint8_t>* input_;
-    size_t offset_ = 0;
-};
+using MemoryStream = MemoryTransport<ByteStream>;
 
 DataSet* imageSet() {
     auto* set = new DataSet();
@@ -105,7 +86,7 @@ void Decode(benchmark::State& state) {
     const std::vector<uint8_t> input = encoded(syntax);
     Service service;
     for (auto _ : state) {
-        MemoryStream stream(&input);
+        MemoryStream stream(input.data(), input.size());
         stream.readAhead(static_cast<uint32_t>(input.size()));
         DataSet set;
         service.itemBytesLeft = 0;

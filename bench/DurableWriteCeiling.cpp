@@ -18,19 +18,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "WholeFile.h"
 
-bool readWhole(const char* path, std::vector<char>& bytes) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return false;
-    bytes.clear();
-    char block[1 << 16];
-    size_t count;
-    while ((count = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + count);
-    const bool good = std::ferror(file) == 0;
-    std::fclose(file);
-    return good;
-}
+namespace {
 
 bool writeAll(int descriptor, const char* bytes, size_t count) {
     while (count > 0) {

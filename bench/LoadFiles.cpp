@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "WholeFile.h"
 #include "encoding/StandardEncodingService.h"
 
 namespace {
@@ -43,17 +44,6 @@ bool loadAll(const std::vector<std::string>& paths) {
         }
     }
     return true;
-}
-
-bool readWhole(const std::string& path, std::vector<char>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    char block[1 << 16];
-    size_t count;
-    while ((count = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + count);
-    const bool good = std::ferror(file) == 0;
-    std::fclose(file);
-    return good;
 }
 
 double median(std::vector<double> values) {

@@ -9,34 +9,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 
+#include "../tools/demo/SyntheticCt.h"
 #include "network/AssociationService.h"
 
 namespace {
 
-constexpr uint16_t rows = 512;
-constexpr uint16_t columns = 512;
+using syntheticct::textElement;
+
 const char* const uidRoot = "1.2.826.0.1.3680043.9.7133.50";
-
-DataElement* textElement(uint16_t group, uint16_t element, const std::string& text, char first, char second) {
-    auto* made = new DataElement(group, element, static_cast<uint32_t>(text.size() + (text.size() & 1u)), 1);
-    std::memcpy(made->value, text.data(), text.size());
-    // Text values are padded with a space, UIDs with a NUL.
-    if ((text.size() & 1u) != 0) made->value[text.size()] = (first == 'U' && second == 'I') ? '\0' : ' ';
-    made->vr = vrCode(first, second);
-    return made;
-}
-
-DataElement* u16Element(uint16_t group, uint16_t element, uint16_t number) {
-    auto* made = new DataElement(group, element, 2, 1);
-    made->value[0] = static_cast<uint8_t>(number);
-    made->value[1] = static_cast<uint8_t>(number >> 8);
-    made->vr = vrCode('U', 'S');
-    return made;
-}
 
 // A body of soft tissue with two lungs in air, changing slowly from slice
 // to slice, stored as HU + 1024 in 12 bits.
@@ -52,35 +35,13 @@ uint16_t storedValue(int row, int column, int slice) {
 DataSet* slice(int index) {
     auto* set = new DataSet();
     const std::string number = std::to_string(index + 1);
-    set->addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2", 'U', 'I'));
-    set->addElement(textElement(0x0008, 0x0018, std::string(uidRoot) + ".2." + number, 'U', 'I'));
-    set->addElement(textElement(0x0008, 0x0060, "CT", 'C', 'S'));
-    set->addElement(textElement(0x0010, 0x0010, "BENCH^SERIES", 'P', 'N'));
-    set->addElement(textElement(0x0010, 0x0020, "BENCH0001", 'L', 'O'));
-    set->addElement(textElement(0x0020, 0x000D, std::string(uidRoot) + ".1", 'U', 'I'));
-    set->addElement(textElement(0x0020, 0x000E, std::string(uidRoot) + ".1.1", 'U', 'I'));
+    syntheticct::addIdentity(set, std::string(uidRoot) + ".2." + number, "BENCH^SERIES", "BENCH0001",
+                             std::string(uidRoot) + ".1", std::string(uidRoot) + ".1.1");
     set->addElement(textElement(0x0020, 0x0013, number, 'I', 'S'));
-    set->addElement(u16Element(0x0028, 0x0002, 1));
-    set->addElement(textElement(0x0028, 0x0004, "MONOCHROME2", 'C', 'S'));
-    set->addElement(u16Element(0x0028, 0x0010, rows));
-    set->addElement(u16Element(0x0028, 0x0011, columns));
-    set->addElement(u16Element(0x0028, 0x0100, 16));
-    set->addElement(u16Element(0x0028, 0x0101, 12));
-    set->addElement(u16Element(0x0028, 0x0102, 11));
-    set->addElement(u16Element(0x0028, 0x0103, 0));
+    syntheticct::addImagePixelAttributes(set, 12, false);
     set->addElement(textElement(0x0028, 0x1052, "-1024", 'D', 'S'));
     set->addElement(textElement(0x0028, 0x1053, "1", 'D', 'S'));
-    auto* pixels = new DataElement(0x7FE0, 0x0010, rows * columns * 2, 1);
-    for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < columns; ++column) {
-            const uint16_t stored = storedValue(row, column, index);
-            const size_t at = (static_cast<size_t>(row) * columns + column) * 2;
-            pixels->value[at] = static_cast<uint8_t>(stored);
-            pixels->value[at + 1] = static_cast<uint8_t>(stored >> 8);
-        }
-    }
-    pixels->vr = vrCode('O', 'W');
-    set->addElement(pixels);
+    set->addElement(syntheticct::pixelData([index](int row, int column) { return storedValue(row, column, index); }));
     return set;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/MemoryTransport.h"
 #include "model/DataSet.h"
 #include "stream/ByteStream.h"
 
@@ -22,27 +23,7 @@ namespace fuzzing {
 
 // Serves a fixed input (then -1, the end of the connection or file) and
 // collects the output.
-class MemoryStream : public ByteStream {
-public:
-    MemoryStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    int rawRead(uint8_t* buffer, uint32_t maximum) override {
-        if (offset_ == size_) return -1;
-        const size_t count = size_ - offset_ < maximum ? size_ - offset_ : maximum;
-        std::memcpy(buffer, data_ + offset_, count);
-        offset_ += count;
-        return static_cast<int>(count);
-    }
-    int rawWrite(const uint8_t* buffer, uint32_t count) override {
-        output.insert(output.end(), buffer, buffer + count);
-        return 1;
-    }
-    std::vector<uint8_t> output;
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t offset_ = 0;
-};
+using MemoryStream = MemoryTransport<ByteStream>;
 
 // Drains the set into text: tags, lengths, value bytes and items. Odd
 // lengths are shown padded, as they come back once written; elements are

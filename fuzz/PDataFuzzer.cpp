@@ -35,9 +35,9 @@ const struct {
 // A service established on the contexts above whose connection is a
 // fixed input and a collected output.
 template <typename Service>
-class MemoryAssociation : public Service {
+class MemoryAssociation : public MemoryTransport<Service> {
 public:
-    MemoryAssociation(const uint8_t* data, size_t size) : data_(data), size_(size) {
+    MemoryAssociation(const uint8_t* data, size_t size) : MemoryTransport<Service>(data, size) {
         for (const auto& context : contexts) {
             PresentationContextResultItem accepted{TransferSyntaxItem(UidValue(context.transferSyntax))};
             accepted.contextId = context.id;
@@ -53,26 +53,12 @@ public:
         this->established = 0;
         this->socket.connected = 0;
     }
+    // The end of the input is the end of the connection.
     int rawRead(uint8_t* buffer, uint32_t maximum) override {
-        if (offset_ == size_) {
-            this->transportFailed = 1;
-            return -1;
-        }
-        const size_t count = size_ - offset_ < maximum ? size_ - offset_ : maximum;
-        std::memcpy(buffer, data_ + offset_, count);
-        offset_ += count;
-        return static_cast<int>(count);
+        const int got = MemoryTransport<Service>::rawRead(buffer, maximum);
+        if (got < 0) this->transportFailed = 1;
+        return got;
     }
-    int rawWrite(const uint8_t* buffer, uint32_t count) override {
-        output.insert(output.end(), buffer, buffer + count);
-        return 1;
-    }
-    std::vector<uint8_t> output;
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t offset_ = 0;
 };
 
 // Reads the first message of bytes into set: 1, with command telling its kind.

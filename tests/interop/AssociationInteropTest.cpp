@@ -152,7 +152,7 @@ protected:
                                                   directory.file("received"), "-ta", "30", "-ts", "30"};
             arguments.insert(arguments.end(), options.begin(), options.end());
             arguments.push_back(port);
-            if (!child.start(arguments, log(name))) return false;
+            if (!child.start(arguments, ChildOptions::loggingTo(log(name)))) return false;
             if (waitUntilAccepting(child, port, peerSeconds)) return true;
             child.kill();  // the port may have been taken meanwhile: another one
         }
@@ -262,7 +262,8 @@ TEST_F(AssociationInterop, EchoscuEchoesWithOurAcceptorAndEnds) {
         SCOPED_TRACE(echo.name);
         const std::string name = "echoscu-" + std::to_string(++row);
         ChildProcess peer;
-        ASSERT_TRUE(peer.start(echoscuArguments(listener.port, echo.repeat, echo.options), log(name)));
+        ASSERT_TRUE(peer.start(echoscuArguments(listener.port, echo.repeat, echo.options),
+                               ChildOptions::loggingTo(log(name))));
         ASSERT_EQ(service.serveOnListener(listener.handle), listener.handle);
         expectEchoscuContexts(service, echo.contexts);
         const std::vector<uint16_t> ids = answerEchoes(service, echo.repeat);
@@ -305,7 +306,7 @@ TEST_F(AssociationInterop, PeerProposingOnlyExplicitVrGetsNoContextAndTheNextPee
     BoundedService service;
     {
         ChildProcess explicitOnly;
-        ASSERT_TRUE(explicitOnly.start(storescuArguments, log("storescu-first")));
+        ASSERT_TRUE(explicitOnly.start(storescuArguments, ChildOptions::loggingTo(log("storescu-first"))));
         ASSERT_TRUE(listener.connectionWaiting());
         SocketAddress peerAddress = {};
         const intptr_t connection = platform::acceptSocket(listener.handle, peerAddress);
@@ -328,10 +329,10 @@ TEST_F(AssociationInterop, PeerProposingOnlyExplicitVrGetsNoContextAndTheNextPee
     {
         // The explicit-only peer is queued first, echoscu after it.
         ChildProcess explicitOnly;
-        ASSERT_TRUE(explicitOnly.start(storescuArguments, log("storescu-second")));
+        ASSERT_TRUE(explicitOnly.start(storescuArguments, ChildOptions::loggingTo(log("storescu-second"))));
         ASSERT_TRUE(listener.connectionWaiting());
         ChildProcess echo;
-        ASSERT_TRUE(echo.start(echoscuArguments(listener.port, 1), log("echoscu")));
+        ASSERT_TRUE(echo.start(echoscuArguments(listener.port, 1), ChildOptions::loggingTo(log("echoscu"))));
         ASSERT_EQ(service.serveOnListener(listener.handle), listener.handle);
         expectEchoscuContexts(service);
         answerEchoes(service, 1);
@@ -439,7 +440,7 @@ TEST_F(AssociationInterop, DcmqrscpAcceptsOnlyItsCalledTitle) {
                                  " RW (10, 1024mb) ANY\nAETable END\n";
         writeFile(configuration, std::vector<uint8_t>(text.begin(), text.end()));
         ASSERT_TRUE(peer.start({dcmqrscp, "-d", "-c", configuration, "-ta", "30", "-td", "30", candidate},
-                               log("dcmqrscp")));
+                               ChildOptions::loggingTo(log("dcmqrscp"))));
         if (waitUntilAccepting(peer, candidate, peerSeconds)) port = candidate;
         else peer.kill();
     }

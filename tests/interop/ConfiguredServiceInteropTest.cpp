@@ -3,12 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -16,13 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "../support/ChildProcess.h"
 #include "../support/DataSetText.h"
 #include "../support/TemporaryFiles.h"
 #include "dimse/ConfiguredAssociationService.h"
 #include "encoding/DataDictionary.h"
 #include "platform/Sockets.h"
-
-extern char** environ;
 
 using datasets::textElement;
 using datasets::u16Element;
@@ -32,87 +25,6 @@ namespace {
 constexpr int boundSeconds = 60;
 const char* const verification = "1.2.840.10008.1.1";
 const char* const sampleFolder = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
-
-std::string onPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        const size_t end = folders.find(':', start);
-        const std::string folder = folders.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return "";
-}
-
-// A peer program running with its standard output and error in one pipe.
-class ChildProcess {
-public:
-    explicit ChildProcess(const std::vector<std::string>& arguments) {
-        int pipeEnds[2];
-        if (pipe(pipeEnds) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
-        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-        posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(pipeEnds[1]);
-        output_ = pipeEnds[0];
-    }
-    ~ChildProcess() { finish(); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool started() const { return pid_ > 0; }
-
-    // Collects the output until the program closes it (it ends) or seconds
-    // pass without it ending (it is killed then); returns its exit status,
-    // or -1 when it did not exit by itself.
-    int finish(int seconds = boundSeconds) {
-        if (pid_ <= 0) return status_;
-        bool ended = false;
-        const int64_t deadline = seconds * 1000LL;
-        int64_t waited = 0;
-        char buffer[4096];
-        while (!ended && waited < deadline) {
-            pollfd watched{output_, POLLIN, 0};
-            const int ready = poll(&watched, 1, 1000);
-            if (ready == 0) {
-                waited += 1000;
-                continue;
-            }
-            const ssize_t got = read(output_, buffer, sizeof buffer);
-            if (got <= 0) {
-                ended = true;
-            } else {
-                output.append(buffer, static_cast<size_t>(got));
-            }
-        }
-        if (!ended) kill(pid_, SIGKILL);
-        int raw = 0;
-        waitpid(pid_, &raw, 0);
-        close(output_);
-        pid_ = -1;
-        status_ = ended && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        return status_;
-    }
-
-    std::string output;
-
-private:
-    pid_t pid_ = -1;
-    int output_ = -1;
-    int status_ = -1;
-};
 
 // Listens on a free port of 127.0.0.1 before the peer starts, and hands the
 // first connection (waited for at most boundSeconds) to the service.
@@ -193,8 +105,8 @@ int answerEcho(ConfiguredAssociationService& service, DataSet& request) {
 class ConfiguredServiceInterop : public ::testing::Test {
 protected:
     void SetUp() override {
-        echoscu = onPath("echoscu");
-        storescu = onPath("storescu");
+        echoscu = findProgram("echoscu");
+        storescu = findProgram("storescu");
         if (echoscu.empty() || storescu.empty()) GTEST_SKIP() << "DCMTK's echoscu and storescu are not installed";
     }
     std::string echoscu, storescu;
@@ -207,9 +119,9 @@ TEST_F(ConfiguredServiceInterop, EchoscuWithTheListedCallingTitleIsServed) {
     ASSERT_EQ(service.remoteAeTitles.count, 1u);
     Acceptor acceptor;
     ASSERT_TRUE(acceptor.listening);
-    ChildProcess peer({echoscu, "-aet", "ECHO_SCU", "-aec", "DICOMTK", "-to", "30", "-ta", "30", "-td", "30",
-                       "127.0.0.1", std::to_string(acceptor.port)});
-    ASSERT_TRUE(peer.started());
+    ChildProcess peer;
+    ASSERT_TRUE(peer.start({echoscu, "-aet", "ECHO_SCU", "-aec", "DICOMTK", "-to", "30", "-ta", "30", "-td", "30",
+                           "127.0.0.1", std::to_string(acceptor.port)}));
     ASSERT_EQ(acceptor.serve(service), 1);
     CommandSet request;
     ASSERT_EQ(service.readMessage(request), 1);
@@ -217,7 +129,7 @@ TEST_F(ConfiguredServiceInterop, EchoscuWithTheListedCallingTitleIsServed) {
     ASSERT_EQ(answerEcho(service, request), 1);
     CommandSet nothing;
     EXPECT_EQ(service.readMessage(nothing), 0);  // the peer's release
-    EXPECT_EQ(peer.finish(), 0) << peer.output;
+    EXPECT_EQ(peer.wait(boundSeconds), 0) << peer.out() << peer.err();
 }
 
 TEST_F(ConfiguredServiceInterop, EchoscuWithAnotherCallingTitleIsRejectedWithReasonThree) {
@@ -225,14 +137,15 @@ TEST_F(ConfiguredServiceInterop, EchoscuWithAnotherCallingTitleIsRejectedWithRea
         configurationFile(directory, "modality  ECHO_SCU  RemoteAE\n").c_str());
     Acceptor acceptor;
     ASSERT_TRUE(acceptor.listening);
-    ChildProcess peer({echoscu, "-aet", "INTRUDER", "-aec", "DICOMTK", "-to", "30", "-ta", "30", "-td", "30",
-                       "127.0.0.1", std::to_string(acceptor.port)});
-    ASSERT_TRUE(peer.started());
+    ChildProcess peer;
+    ASSERT_TRUE(peer.start({echoscu, "-aet", "INTRUDER", "-aec", "DICOMTK", "-to", "30", "-ta", "30", "-td", "30",
+                           "127.0.0.1", std::to_string(acceptor.port)}));
     EXPECT_EQ(acceptor.serve(service), 0);
-    EXPECT_NE(peer.finish(), 0) << peer.output;
+    EXPECT_NE(peer.wait(boundSeconds), 0) << peer.out() << peer.err();
     // DCMTK names A-ASSOCIATE-RJ reason 3 (service user) this way.
-    EXPECT_NE(peer.output.find("Association Rejected"), std::string::npos) << peer.output;
-    EXPECT_NE(peer.output.find("Calling AE Title Not Recognized"), std::string::npos) << peer.output;
+    const std::string output = peer.out() + peer.err();
+    EXPECT_NE(output.find("Association Rejected"), std::string::npos) << output;
+    EXPECT_NE(output.find("Calling AE Title Not Recognized"), std::string::npos) << output;
 }
 
 TEST_F(ConfiguredServiceInterop, StorescuStoresAnImplicitFileThroughExplicitLittleEndianOnly) {
@@ -242,10 +155,10 @@ TEST_F(ConfiguredServiceInterop, StorescuStoresAnImplicitFileThroughExplicitLitt
         configurationFile(directory, "only  1.2.840.10008.1.2.1  transfer\n").c_str());
     Acceptor acceptor;
     ASSERT_TRUE(acceptor.listening);
-    ChildProcess peer({storescu, "-R", "-aet", "STORE_SCU", "-aec", "DICOMTK", "-to", "30", "-ta", "30", "-td",
-                       "30", "127.0.0.1", std::to_string(acceptor.port), source});
-    ASSERT_TRUE(peer.started());
-    ASSERT_EQ(acceptor.serve(service), 1) << peer.output;
+    ChildProcess peer;
+    ASSERT_TRUE(peer.start({storescu, "-R", "-aet", "STORE_SCU", "-aec", "DICOMTK", "-to", "30", "-ta", "30", "-td",
+                           "30", "127.0.0.1", std::to_string(acceptor.port), source}));
+    ASSERT_EQ(acceptor.serve(service), 1) << peer.out() << peer.err();
     for (uint32_t index = 0; index < service.acceptedContexts.count(); ++index) {
         EXPECT_STREQ(service.acceptedContexts.at(index)->element.transferSyntax.value.text(), "1.2.840.10008.1.2.1");
     }
@@ -271,7 +184,7 @@ TEST_F(ConfiguredServiceInterop, StorescuStoresAnImplicitFileThroughExplicitLitt
     ASSERT_EQ(service.sendCommand(response, UidValue(sopClass.c_str())), 1);
     CommandSet nothing;
     EXPECT_EQ(service.readMessage(nothing), 0);
-    EXPECT_EQ(peer.finish(), 0) << peer.output;
+    EXPECT_EQ(peer.wait(boundSeconds), 0) << peer.out() << peer.err();
 
     AssociationService files;
     std::unique_ptr<ObjectDataSet> original(files.loadFile(source.c_str()));

@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "../support/ChildProcess.h"
 #include "../support/DataSetText.h"
 #include "../support/TemporaryFiles.h"
 #include "network/AssociationService.h"
@@ -20,27 +18,6 @@ using datasets::textElement;
 using datasets::u16Element;
 
 namespace {
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// Runs dicomtk with the arguments (each quoted) in directory, with the
-// environment assignment environment (such as "NAME='value'") when given.
-ToolRun dicomtk(const TemporaryDirectory& directory, const std::vector<std::string>& arguments,
-                const std::string& environment = "") {
-    std::string command = "cd '" + directory.path() + "' && " + environment + " '" DICOMTK_PATH "'";
-    for (const std::string& argument : arguments) command += " '" + argument + "'";
-    command += " > stdout.txt 2> stderr.txt";
-    const int status = std::system(command.c_str());
-    auto text = [&](const char* name) {
-        const std::vector<uint8_t> bytes = readFile(directory.file(name));
-        return std::string(bytes.begin(), bytes.end());
-    };
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text("stdout.txt"), text("stderr.txt")};
-}
 
 template <typename Number>
 std::vector<uint8_t> bytesOf(std::initializer_list<Number> numbers) {
@@ -177,7 +154,7 @@ TEST(DicomtkDictionary, AnotherDictionaryIsNamedByOptionOrEnvironment) {
     const std::string custom = "{0x0009, 0x0010, \"LO\", \"Maker Tag\", \"MakerTag\"}\n";
     writeFile(directory.file("custom.dic"), std::vector<uint8_t>(custom.begin(), custom.end()));
     for (const ToolRun& run : {dicomtk(directory, {"dump", "--dictionary", "custom.dic", "implicit.dcm"}),
-                               dicomtk(directory, {"dump", "implicit.dcm"}, "DICOMTK_DICTIONARY=custom.dic")}) {
+                               dicomtk(directory, {"dump", "implicit.dcm"}, "", {"DICOMTK_DICTIONARY=custom.dic"})}) {
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find("(0009,0010) LO 4 \"ACME\" # Maker Tag\n"), std::string::npos) << run.out;
         // Only the named dictionary is loaded.
@@ -187,7 +164,7 @@ TEST(DicomtkDictionary, AnotherDictionaryIsNamedByOptionOrEnvironment) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "dicomtk: missing.dic: cannot load the data dictionary\n");
     EXPECT_EQ(missing.out, "");
-    const ToolRun fromEnvironment = dicomtk(directory, {"dump", "implicit.dcm"}, "DICOMTK_DICTIONARY=missing.dic");
+    const ToolRun fromEnvironment = dicomtk(directory, {"dump", "implicit.dcm"}, "", {"DICOMTK_DICTIONARY=missing.dic"});
     EXPECT_EQ(fromEnvironment.status, 1);
     EXPECT_EQ(fromEnvironment.err, "dicomtk: missing.dic: cannot load the data dictionary\n");
 }

@@ -13,9 +13,9 @@
 #include <system_error>
 #include <vector>
 
+#include "../support/ChildProcess.h"
 #include "../support/DataSetText.h"
 #include "../support/TemporaryFiles.h"
-#include "ChildProcess.h"
 #include "dimse/CommandMessages.h"
 #include "network/AssociationService.h"
 #include "platform/Sockets.h"
@@ -36,21 +36,6 @@ const char* const explicitBig = "1.2.840.10008.1.2.2";
 
 // Seconds any one run of dicomtk may take before the test gives up on it.
 constexpr int runSeconds = 30;
-
-struct ToolRun {
-    int status;  // -1: did not end in time, or ended by a signal
-    std::string out;
-    std::string err;
-};
-
-inline ToolRun runDicomtk(const std::vector<std::string>& arguments, const std::string& setup = "") {
-    std::vector<std::string> command = {DICOMTK_PATH};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    ChildProcess child;
-    if (!child.start(command, setup)) return {-1, "", "cannot start dicomtk"};
-    const int status = child.wait(runSeconds);
-    return {status, child.out(), child.err()};
-}
 
 inline std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> found;
@@ -98,7 +83,9 @@ public:
             std::vector<std::string> command = {DICOMTK_PATH, "serve", "--port", portText(), "--store-dir", folder_};
             command.insert(command.end(), options.begin(), options.end());
             process_ = std::make_unique<ChildProcess>();
-            if (!process_->start(command, setup)) break;
+            ChildOptions limits;
+            limits.setup = setup;
+            if (!process_->start(command, limits)) break;
             ready_ = process_->waitForOutput("listening on port", runSeconds);
             if (!ready_) process_->wait(runSeconds);
         }
@@ -112,7 +99,7 @@ public:
     std::string output() { return process_->out(); }
 
     // Waits until the server has printed text count times.
-    bool waitFor(const std::string& text, size_t count = 1) { return process_->waitForOutput(text, runSeconds, count); }
+    bool waitFor(const std::string& text, int count = 1) { return process_->waitForOutput(text, runSeconds, count); }
 
     // Ends the server with the signal; its exit status, -1 when it did not
     // end within the time.

@@ -2,45 +2,22 @@
 
 #include "../encoding/ByteOrder.h"
 
-namespace {
-
-// The four bytes after the header of both context items: ID, reserved,
-// result/reason, reserved.
-void writeContextHead(ByteStream* stream, uint8_t id, uint8_t second, uint8_t result, uint8_t fourth) {
-    stream->writeU8(id).writeU8(second).writeU8(result).writeU8(fourth);
-}
-
-}  // namespace
-
-PresentationContextItem::PresentationContextItem() : contextId(nextOddId8()) {}
+PresentationContextItem::PresentationContextItem() : PresentationContextHead(type, nextOddId8(), 0) {}
 
 PresentationContextItem::PresentationContextItem(const AbstractSyntaxItem& abstract, const TransferSyntaxItem& transfer)
-    : contextId(nextOddId8()), abstractSyntax(abstract) {
+    : PresentationContextHead(type, nextOddId8(), 0), abstractSyntax(abstract) {
     transferSyntaxes.tryAppend(transfer);
 }
 
 PresentationContextItem::PresentationContextItem(const PresentationContextItem& other)
-    : itemType(other.itemType),
-      reserved(other.reserved),
-      itemLength(other.itemLength),
-      contextId(other.contextId),
-      reserved2(other.reserved2),
-      resultReason(other.resultReason),
-      reserved3(other.reserved3),
-      abstractSyntax(other.abstractSyntax) {
+    : PresentationContextHead(other), abstractSyntax(other.abstractSyntax) {
     auto& source = const_cast<IndexedValueList<TransferSyntaxItem>&>(other.transferSyntaxes);
     for (uint32_t index = 0; index < source.count(); ++index) transferSyntaxes.tryAppend(source.at(index)->element);
 }
 
 PresentationContextItem& PresentationContextItem::operator=(const PresentationContextItem& other) {
     if (this == &other) return *this;
-    itemType = other.itemType;
-    reserved = other.reserved;
-    itemLength = other.itemLength;
-    contextId = other.contextId;
-    reserved2 = other.reserved2;
-    resultReason = other.resultReason;
-    reserved3 = other.reserved3;
+    PresentationContextHead::operator=(other);
     abstractSyntax = other.abstractSyntax;
     while (transferSyntaxes.count() != 0) transferSyntaxes.removeAt(0);
     auto& source = const_cast<IndexedValueList<TransferSyntaxItem>&>(other.transferSyntaxes);
@@ -63,8 +40,8 @@ uint32_t PresentationContextItem::encodedSize() {
 }
 
 int PresentationContextItem::write(ByteStream* stream) {
-    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
-    writeContextHead(stream, contextId, reserved2, resultReason, reserved3);
+    writeHeader(stream);
+    writeContextHead(stream);
     abstractSyntax.write(stream);
     for (uint32_t index = 0; index < transferSyntaxes.count(); ++index) {
         transferSyntaxes.at(index)->element.write(stream);
@@ -72,21 +49,10 @@ int PresentationContextItem::write(ByteStream* stream) {
     return transferSyntaxes.count() != 0 ? 1 : 0;
 }
 
-int PresentationContextItem::read(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    if (!reader.u8(itemType)) return 0;
-    return readBody(reader);
-}
-
-int PresentationContextItem::readBody(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    return readBody(reader);
-}
-
 int PresentationContextItem::readBody(WireReader& enclosing) {
-    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
-    if (!body.u8(contextId) || !body.u8(reserved2) || !body.u8(resultReason) || !body.u8(reserved3)) {
+    if (!readContextHead(body)) {
         body.skipRest();
         return 0;
     }
@@ -101,10 +67,11 @@ int PresentationContextItem::readBody(WireReader& enclosing) {
     return wellFormed && !body.failed ? 1 : 0;
 }
 
-PresentationContextResultItem::PresentationContextResultItem() : contextId(nextId8()) {}
+PresentationContextResultItem::PresentationContextResultItem()
+    : PresentationContextHead(type, nextId8(), ContextNoReason) {}
 
 PresentationContextResultItem::PresentationContextResultItem(const TransferSyntaxItem& transfer)
-    : contextId(nextId8()), transferSyntax(transfer) {}
+    : PresentationContextHead(type, nextId8(), ContextNoReason), transferSyntax(transfer) {}
 
 uint32_t PresentationContextResultItem::encodedSize() {
     const uint32_t length = 4 + transferSyntax.encodedSize();
@@ -113,28 +80,17 @@ uint32_t PresentationContextResultItem::encodedSize() {
 }
 
 int PresentationContextResultItem::write(ByteStream* stream) {
-    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
-    writeContextHead(stream, contextId, reserved2, resultReason, reserved3);
+    writeHeader(stream);
+    writeContextHead(stream);
     transferSyntax.write(stream);
     stream->flush();
     return 1;
 }
 
-int PresentationContextResultItem::read(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    if (!reader.u8(itemType)) return 0;
-    return readBody(reader);
-}
-
-int PresentationContextResultItem::readBody(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    return readBody(reader);
-}
-
 int PresentationContextResultItem::readBody(WireReader& enclosing) {
-    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
-    int wellFormed = body.u8(contextId) && body.u8(reserved2) && body.u8(resultReason) && body.u8(reserved3);
+    int wellFormed = readContextHead(body);
     // A context that was not accepted may come without its transfer syntax.
     if (wellFormed && body.left != 0) {
         wellFormed = body.u8(transferSyntax.itemType) && transferSyntax.readBody(body);

@@ -4,37 +4,31 @@
 #include <cstdint>
 
 #include "../stream/ByteStream.h"
+#include "PduItem.h"
 #include "UidValue.h"
 #include "WireReader.h"
 
-// The items whose whole body is one text: the header (type, reserved byte,
-// 16-bit length, all big endian) followed by the characters of the value,
-// with no terminator.
+// The items whose whole body is one text: the header followed by the
+// characters of the value, with no terminator.
 //
 // encodedSize refreshes the stored item length and returns the total size;
 // write emits the stored length, so a caller that writes an item alone sizes
-// it first. read takes the type byte and then readBody; readBody reads what
-// follows the type byte. A received value longer than 64 characters makes the
-// item malformed: readBody returns 0 after consuming the item's bytes.
-class UidItem {
+// it first. A received value longer than 64 characters makes the item
+// malformed: readBody returns 0 after consuming the item's bytes.
+class UidItem : public PduItem<UidItem> {
 public:
-    explicit UidItem(uint8_t type) : itemType(type) {}
-    UidItem(uint8_t type, const UidValue& initial) : itemType(type), value(initial) {}
-    UidItem(uint8_t type, const char* text) : itemType(type), value(text) {}
+    explicit UidItem(uint8_t type) : PduItem(type) {}
+    UidItem(uint8_t type, const UidValue& initial) : PduItem(type), value(initial) {}
+    UidItem(uint8_t type, const char* text) : PduItem(type), value(text) {}
 
     void setValue(const UidValue& text) { value = text; }
     int setValue(const char* text) { return value.assign(text); }
 
     uint32_t encodedSize();
     int write(ByteStream* stream);
-    int read(ByteStream* stream);
-    int readBody(ByteStream* stream);
-    // readBody within an enclosing PDU or item.
+    using PduItem::readBody;
     int readBody(WireReader& enclosing);
 
-    uint8_t itemType;
-    uint8_t reserved = 0;
-    uint16_t itemLength = 0;
     UidValue value;
 };
 

@@ -6,24 +6,14 @@ uint32_t MaximumLengthItem::encodedSize() {
 }
 
 int MaximumLengthItem::write(ByteStream* stream) {
-    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength).writeU32(maximumLength);
+    writeHeader(stream);
+    stream->writeU32(maximumLength);
     stream->flush();
     return 1;
 }
 
-int MaximumLengthItem::read(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    if (!reader.u8(itemType)) return 0;
-    return readBody(reader);
-}
-
-int MaximumLengthItem::readBody(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    return readBody(reader);
-}
-
 int MaximumLengthItem::readBody(WireReader& enclosing) {
-    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
     if (itemLength != 4) {
         body.skipRest();
@@ -39,7 +29,7 @@ uint32_t RoleSelectionItem::encodedSize() {
 
 int RoleSelectionItem::write(ByteStream* stream) {
     itemType = type;
-    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
+    writeHeader(stream);
     stream->writeU16(static_cast<uint16_t>(sopClassUid.size()));
     stream->writeBytes(reinterpret_cast<const uint8_t*>(sopClassUid.text()), sopClassUid.size());
     stream->writeU8(scuRole).writeU8(scpRole);
@@ -47,20 +37,9 @@ int RoleSelectionItem::write(ByteStream* stream) {
     return 1;
 }
 
-int RoleSelectionItem::read(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    if (!reader.u8(itemType)) return 0;
-    return readBody(reader);
-}
-
-int RoleSelectionItem::readBody(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    return readBody(reader);
-}
-
 int RoleSelectionItem::readBody(WireReader& enclosing) {
     sopClassUid.clear();
-    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
     uint16_t uidLength = 0;
     uint8_t characters[UidValue::capacity];
@@ -79,23 +58,12 @@ uint32_t UserInformationItem::encodedSize() {
 }
 
 int UserInformationItem::write(ByteStream* stream) {
-    stream->writeU8(itemType).writeU8(reserved).writeU16(itemLength);
+    writeHeader(stream);
     stream->flush();
     maximumLength.write(stream);
     implementationClassUid.write(stream);
     implementationVersionName.write(stream);
     return 1;
-}
-
-int UserInformationItem::read(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    if (!reader.u8(itemType)) return 0;
-    return readBody(reader);
-}
-
-int UserInformationItem::readBody(ByteStream* stream) {
-    WireReader reader(stream, WireReader::unbounded);
-    return readBody(reader);
 }
 
 int UserInformationItem::readBody(WireReader& enclosing) {
@@ -106,7 +74,7 @@ int UserInformationItem::readBody(WireReader& enclosing) {
     implementationClassUid.value.clear();
     implementationVersionName.value.clear();
     roleSelection = RoleSelectionItem();
-    if (!enclosing.u8(reserved) || !enclosing.u16(itemLength)) return 0;
+    if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
     int wellFormed = !body.failed;
     while (wellFormed && body.left != 0) {

@@ -4,48 +4,43 @@
 #include <cstdint>
 
 #include "../stream/ByteStream.h"
+#include "PduItem.h"
 #include "UidItems.h"
 #include "WireReader.h"
 
 // The maximum PDU length a side announces it can receive (sub-item 0x51).
-class MaximumLengthItem {
+class MaximumLengthItem : public PduItem<MaximumLengthItem> {
 public:
     static constexpr uint8_t type = 0x51;
 
-    MaximumLengthItem() = default;
-    explicit MaximumLengthItem(uint32_t maximum) : maximumLength(maximum) {}
+    MaximumLengthItem() : PduItem(type, 4) {}
+    explicit MaximumLengthItem(uint32_t maximum) : PduItem(type, 4), maximumLength(maximum) {}
 
     void setValue(uint32_t maximum) { maximumLength = maximum; }
     uint32_t value() const { return maximumLength; }
 
     uint32_t encodedSize();
     int write(ByteStream* stream);
-    int read(ByteStream* stream);
-    int readBody(ByteStream* stream);
+    using PduItem::readBody;
     // 0 for a sub-item whose length is not 4.
     int readBody(WireReader& enclosing);
 
-    uint8_t itemType = type;
-    uint8_t reserved = 0;
-    uint16_t itemLength = 4;
     uint32_t maximumLength = 0;
 };
 
 // SCU/SCP role selection for one SOP class (sub-item 0x54). Received and
 // kept; this system never sends one.
-class RoleSelectionItem {
+class RoleSelectionItem : public PduItem<RoleSelectionItem> {
 public:
     static constexpr uint8_t type = 0x54;
 
+    RoleSelectionItem() : PduItem(type) {}
+
     uint32_t encodedSize();
     int write(ByteStream* stream);
-    int read(ByteStream* stream);
-    int readBody(ByteStream* stream);
+    using PduItem::readBody;
     int readBody(WireReader& enclosing);
 
-    uint8_t itemType = type;
-    uint8_t reserved = 0;
-    uint16_t itemLength = 0;
     UidValue sopClassUid;
     uint8_t scuRole = 0;
     uint8_t scpRole = 0;
@@ -58,25 +53,23 @@ public:
 // selections, and sub-items of other types, which are skipped) are counted in
 // extraLength, so that encodedSize of a received item equals its size on the
 // wire while the stored item length never includes them.
-class UserInformationItem {
+class UserInformationItem : public PduItem<UserInformationItem> {
 public:
     static constexpr uint8_t type = 0x50;
+
+    UserInformationItem() : PduItem(type) {}
 
     void setMaximumLength(const MaximumLengthItem& item) { maximumLength = item; }
     uint32_t maximumLengthValue() const { return maximumLength.value(); }
 
     uint32_t encodedSize();
     int write(ByteStream* stream);
-    int read(ByteStream* stream);
-    int readBody(ByteStream* stream);
+    using PduItem::readBody;
     // 0 when the item is malformed (a sub-item that does not fit, a name
     // longer than 64 characters); the stream then stands at the item's end,
     // unless the item did not fit its PDU.
     int readBody(WireReader& enclosing);
 
-    uint8_t itemType = type;
-    uint8_t reserved = 0;
-    uint16_t itemLength = 0;
     uint32_t extraLength = 0;
     MaximumLengthItem maximumLength;
     ImplementationClassUidItem implementationClassUid;

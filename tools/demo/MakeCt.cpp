@@ -10,33 +10,15 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <iostream>
 #include <string>
 
+#include "SyntheticCt.h"
 #include "network/AssociationService.h"
 
 namespace {
 
-constexpr uint16_t rows = 512;
-constexpr uint16_t columns = 512;
-
-DataElement* textElement(uint16_t group, uint16_t element, const std::string& text, char first, char second) {
-    auto* made = new DataElement(group, element, static_cast<uint32_t>(text.size()), 1);
-    std::memcpy(made->value, text.data(), text.size());
-    // Text values are padded with a space, UIDs with a NUL.
-    if ((text.size() & 1u) != 0) made->value[text.size()] = (first == 'U' && second == 'I') ? '\0' : ' ';
-    made->vr = vrCode(first, second);
-    return made;
-}
-
-DataElement* u16Element(uint16_t group, uint16_t element, uint16_t number) {
-    auto* made = new DataElement(group, element, 2, 1);
-    made->value[0] = static_cast<uint8_t>(number);
-    made->value[1] = static_cast<uint8_t>(number >> 8);
-    made->vr = vrCode('U', 'S');
-    return made;
-}
+using syntheticct::textElement;
 
 bool inEllipse(double x, double y, double centerX, double centerY, double radiusX, double radiusY) {
     const double dx = (x - centerX) / radiusX, dy = (y - centerY) / radiusY;
@@ -61,40 +43,19 @@ int hounsfield(int row, int column) {
 
 DataSet* ctSlice(bool signedValues) {
     auto* set = new DataSet();
-    set->addElement(textElement(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2", 'U', 'I'));
-    set->addElement(textElement(0x0008, 0x0018,
-                                signedValues ? "1.2.826.0.1.3680043.9.7133.1.2" : "1.2.826.0.1.3680043.9.7133.1.1", 'U',
-                                'I'));
-    set->addElement(textElement(0x0008, 0x0060, "CT", 'C', 'S'));
-    set->addElement(textElement(0x0010, 0x0010, "DEMO^PATIENT", 'P', 'N'));
-    set->addElement(textElement(0x0010, 0x0020, "DEMO0001", 'L', 'O'));
-    set->addElement(textElement(0x0020, 0x000D, "1.2.826.0.1.3680043.9.7133.1", 'U', 'I'));
-    set->addElement(textElement(0x0020, 0x000E, "1.2.826.0.1.3680043.9.7133.1.0", 'U', 'I'));
-    set->addElement(u16Element(0x0028, 0x0002, 1));
-    set->addElement(textElement(0x0028, 0x0004, "MONOCHROME2", 'C', 'S'));
-    set->addElement(u16Element(0x0028, 0x0010, rows));
-    set->addElement(u16Element(0x0028, 0x0011, columns));
-    set->addElement(u16Element(0x0028, 0x0100, 16));
-    set->addElement(u16Element(0x0028, 0x0101, signedValues ? 16 : 12));
-    set->addElement(u16Element(0x0028, 0x0102, signedValues ? 15 : 11));
-    set->addElement(u16Element(0x0028, 0x0103, signedValues ? 1 : 0));
+    syntheticct::addIdentity(set,
+                             signedValues ? "1.2.826.0.1.3680043.9.7133.1.2" : "1.2.826.0.1.3680043.9.7133.1.1",
+                             "DEMO^PATIENT", "DEMO0001", "1.2.826.0.1.3680043.9.7133.1",
+                             "1.2.826.0.1.3680043.9.7133.1.0");
+    syntheticct::addImagePixelAttributes(set, signedValues ? 16 : 12, signedValues);
     set->addElement(textElement(0x0028, 0x1050, "40", 'D', 'S'));
     set->addElement(textElement(0x0028, 0x1051, "400", 'D', 'S'));
     set->addElement(textElement(0x0028, 0x1052, signedValues ? "0" : "-1024", 'D', 'S'));
     set->addElement(textElement(0x0028, 0x1053, "1", 'D', 'S'));
-    auto* pixels = new DataElement(0x7FE0, 0x0010, rows * columns * 2, 1);
-    for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < columns; ++column) {
-            const int value = hounsfield(row, column);
-            const uint16_t stored =
-                signedValues ? static_cast<uint16_t>(static_cast<int16_t>(value)) : static_cast<uint16_t>(value + 1024);
-            const size_t index = (static_cast<size_t>(row) * columns + column) * 2;
-            pixels->value[index] = static_cast<uint8_t>(stored);
-            pixels->value[index + 1] = static_cast<uint8_t>(stored >> 8);
-        }
-    }
-    pixels->vr = vrCode('O', 'W');
-    set->addElement(pixels);
+    set->addElement(syntheticct::pixelData([signedValues](int row, int column) {
+        const int value = hounsfield(row, column);
+        return signedValues ? static_cast<uint16_t>(static_cast<int16_t>(value)) : static_cast<uint16_t>(value + 1024);
+    }));
     return set;
 }
 

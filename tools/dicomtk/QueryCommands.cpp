@@ -156,70 +156,72 @@ private:
     const char* uid_;
 };
 
+// What find and move share before they ask: --help, the options (keys
+// named by the data dictionary, where one loads; tags only without it), and
+// an association with the peer that proposes the model's SOP class.
+struct QuerySession {
+    DataDictionary dictionary{1, nullptr};
+    QueryOptions options;
+    const char* uid = nullptr;
+    ToolService service;
+
+    // Reads the arguments of find (move false) or move and requests the
+    // association. -1 when the query goes on over it; otherwise the exit
+    // status the command ends with (help printed, or a problem reported).
+    int open(const std::vector<std::string>& arguments, const std::string& programPath, bool move) {
+        const char* help = move ? moveHelp : findHelp;
+        for (const std::string& argument : arguments) {
+            if (argument == "--help" || argument == "-h") {
+                std::cout << help;
+                return 0;
+            }
+        }
+        loadDictionary(dictionary, "", programPath);
+        const std::string problem = parseQuery(arguments, move, dictionary, options);
+        if (!problem.empty()) {
+            std::cerr << help;
+            return fail(move ? "move" : "find", problem);
+        }
+        if (move) uid = options.studyRoot ? query_uids::studyRootMove : query_uids::patientRootMove;
+        else uid = options.studyRoot ? query_uids::studyRootFind : query_uids::patientRootFind;
+        service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
+        service.setCalledAeTitle(options.peer.calledAeTitle.c_str());
+        service.requestTimeoutSeconds = options.peer.requestTimeoutSeconds;
+        service.proposeAbstractSyntax(UidValue(uid));
+        if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
+            return fail(peerName(options.peer),
+                        "no association (nothing listening, refused, or the model not accepted)");
+        }
+        return -1;
+    }
+};
+
 }  // namespace
 
 int runFind(const std::vector<std::string>& arguments, const std::string& programPath) {
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
-            std::cout << findHelp;
-            return 0;
-        }
-    }
-    DataDictionary dictionary(1, nullptr);
-    loadDictionary(dictionary, "", programPath);  // without it, keys are tags only
-    QueryOptions options;
-    const std::string problem = parseQuery(arguments, false, dictionary, options);
-    if (!problem.empty()) {
-        std::cerr << findHelp;
-        return fail("find", problem);
-    }
-    const char* uid = options.studyRoot ? query_uids::studyRootFind : query_uids::patientRootFind;
-    ToolService service;
-    service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
-    service.setCalledAeTitle(options.peer.calledAeTitle.c_str());
-    service.requestTimeoutSeconds = options.peer.requestTimeoutSeconds;
-    service.proposeAbstractSyntax(UidValue(uid));
-    if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
-        return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
-    }
-    PrintingFind find(uid, dictionary);
-    std::unique_ptr<ObjectDataSet> identifier = identifierOf(options);
-    const int ended = find.find(&service, identifier.get());
-    service.release();
-    if (!ended) return fail(peerName(options.peer), "the query ended without a final response");
+    QuerySession session;
+    const int ended = session.open(arguments, programPath, false);
+    if (ended >= 0) return ended;
+    PrintingFind find(session.uid, session.dictionary);
+    std::unique_ptr<ObjectDataSet> identifier = identifierOf(session.options);
+    const int answered = find.find(&session.service, identifier.get());
+    session.service.release();
+    if (!answered) return fail(peerName(session.options.peer), "the query ended without a final response");
     std::printf("%ld matches, final status %s\n", find.matches, hex16(find.finalStatus).c_str());
     return find.finalStatus == StatusSuccess ? 0 : 1;
 }
 
 int runMove(const std::vector<std::string>& arguments, const std::string& programPath) {
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
-            std::cout << moveHelp;
-            return 0;
-        }
-    }
-    DataDictionary dictionary(1, nullptr);
-    loadDictionary(dictionary, "", programPath);
-    QueryOptions options;
-    const std::string problem = parseQuery(arguments, true, dictionary, options);
-    if (!problem.empty()) {
-        std::cerr << moveHelp;
-        return fail("move", problem);
-    }
-    const char* uid = options.studyRoot ? query_uids::studyRootMove : query_uids::patientRootMove;
-    ToolService service;
-    service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
-    service.setCalledAeTitle(options.peer.calledAeTitle.c_str());
-    service.requestTimeoutSeconds = options.peer.requestTimeoutSeconds;
-    service.proposeAbstractSyntax(UidValue(uid));
-    if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
-        return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
-    }
-    PrintingMove move(uid);
-    std::unique_ptr<ObjectDataSet> identifier = identifierOf(options);
+    QuerySession session;
+    const int ended = session.open(arguments, programPath, true);
+    if (ended >= 0) return ended;
+    PrintingMove move(session.uid);
+    std::unique_ptr<ObjectDataSet> identifier = identifierOf(session.options);
     move.finalStatus = 0xFFFF;
-    const int succeeded = move.move(&service, identifier.get(), options.destination.c_str());
-    service.release();
-    if (move.finalStatus == 0xFFFF) return fail(peerName(options.peer), "the move ended without a final response");
+    const int succeeded = move.move(&session.service, identifier.get(), session.options.destination.c_str());
+    session.service.release();
+    if (move.finalStatus == 0xFFFF) {
+        return fail(peerName(session.options.peer), "the move ended without a final response");
+    }
     return succeeded && move.failed == 0 ? 0 : 1;
 }
