@@ -37,6 +37,13 @@ size_t lineWith(const std::vector<std::string>& trace, size_t from, const std::v
     return trace.size();
 }
 
+// Options that run setup in the shell before the program.
+ChildOptions shellSetup(const std::string& setup) {
+    ChildOptions options;
+    options.setup = setup;
+    return options;
+}
+
 }  // namespace
 
 // The order that makes Success a promise a crash cannot break, seen in the
@@ -55,7 +62,7 @@ TEST(StorageServer, SyncsTheFileThenRenamesItThenSyncsTheFolderThenAnswers) {
     ASSERT_TRUE(tracer.start({strace, "-f", "-y", "-x", "-o", traceFile, "-e",
                               "trace=fsync,fdatasync,rename,renameat,renameat2,sendto,write", "-p",
                               std::to_string(server.process().pid())},
-                             "exec 2>&1;"));
+                             shellSetup("exec 2>&1;")));
     ASSERT_TRUE(tracer.waitForOutput("attached", runSeconds)) << tracer.out();
 
     const TestObject object = {"1.2.826.0.1.3680043.9.7133.20.1", "DURABLE^DORA", 20000};

@@ -62,10 +62,6 @@ bool waitUntilAccepting(uint16_t port, int seconds) {
     return false;
 }
 
-bool onPath(const std::string& program) {
-    return std::system(("command -v " + program + " > /dev/null 2>&1").c_str()) == 0;
-}
-
 }  // namespace
 
 // A pending answer with status 0xFF01 (optional keys not supported) carries
@@ -163,15 +159,15 @@ TEST(DicomtkStore, AnExplicitFileGoesAsImplicitToAPeerThatAcceptsOnlyImplicit) {
         EXPECT_EQ(dataSetText(stored), expected);
         EXPECT_EQ(server.stop(), 0);
     }
-    if (!onPath("storescp")) GTEST_SKIP() << "DCMTK's storescp is not installed";
+    const std::string storescpPath = findProgram("storescp");
+    if (storescpPath.empty()) GTEST_SKIP() << "DCMTK's storescp is not installed";
     {
         SCOPED_TRACE("storescp +xi");
         const std::string received = scratch.file("received");
         std::filesystem::create_directory(received);
         const uint16_t port = platform::freeLocalPort();
         ChildProcess storescp;
-        // Through the shell, which finds storescp on the path.
-        ASSERT_TRUE(storescp.start({"storescp", "+xi", "-od", received, std::to_string(port)}, "true &&"));
+        ASSERT_TRUE(storescp.start({storescpPath, "+xi", "-od", received, std::to_string(port)}));
         ASSERT_TRUE(waitUntilAccepting(port, runSeconds)) << storescp.err();
         const ToolRun run = runDicomtk({"store", "127.0.0.1", std::to_string(port), source});
         EXPECT_EQ(run.status, 0) << run.out << run.err;
