@@ -26,12 +26,7 @@ const char* const echoHelp =
 }  // namespace
 
 int runEcho(const std::vector<std::string>& arguments) {
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
-            std::cout << echoHelp;
-            return 0;
-        }
-    }
+    if (printedHelp(arguments, echoHelp)) return 0;
     PeerOptions peer;
     std::vector<std::string> values;
     std::vector<bool> flags;

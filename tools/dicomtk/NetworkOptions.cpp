@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 
 std::string parsePeerOptions(const std::vector<std::string>& arguments, const std::vector<std::string>& valued,
                              const std::vector<std::string>& flags, PeerOptions& peer,
@@ -59,6 +60,16 @@ std::string parsePeerOptions(const std::vector<std::string>& arguments, const st
     peer.port = positional[1];
     peer.rest.assign(positional.begin() + 2, positional.end());
     return "";
+}
+
+bool printedHelp(const std::vector<std::string>& arguments, const char* help) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            std::cout << help;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string peerName(const PeerOptions& peer) { return peer.host + ":" + peer.port; }

@@ -26,6 +26,10 @@ std::string parsePeerOptions(const std::vector<std::string>& arguments, const st
                              const std::vector<std::string>& flags, PeerOptions& peer,
                              std::vector<std::string>& values, std::vector<bool>& flagged);
 
+// Prints help when the arguments ask for it anywhere (--help or -h), before
+// any of them is read; whether it did.
+bool printedHelp(const std::vector<std::string>& arguments, const char* help);
+
 // "HOST:PORT", for messages.
 std::string peerName(const PeerOptions& peer);
 

@@ -170,12 +170,7 @@ struct QuerySession {
     // status the command ends with (help printed, or a problem reported).
     int open(const std::vector<std::string>& arguments, const std::string& programPath, bool move) {
         const char* help = move ? moveHelp : findHelp;
-        for (const std::string& argument : arguments) {
-            if (argument == "--help" || argument == "-h") {
-                std::cout << help;
-                return 0;
-            }
-        }
+        if (printedHelp(arguments, help)) return 0;
         loadDictionary(dictionary, "", programPath);
         const std::string problem = parseQuery(arguments, move, dictionary, options);
         if (!problem.empty()) {

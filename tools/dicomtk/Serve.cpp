@@ -182,6 +182,22 @@ private:
     std::multiset<SocketHandle> connections_;
 };
 
+// Offers a command to each provider of one service (the Patient Root and
+// Study Root models) until one takes it. Whether one took it; problem is
+// what that one had to say (empty when nothing).
+template <class Provider, size_t count>
+bool offerCommand(Provider* (&providers)[count], AssociationService& service, CommandSet& command,
+                  std::string& problem) {
+    for (Provider* provider : providers) {
+        provider->lastProblem.clear();
+        if (provider->handleCommand(&service, &command)) {
+            problem = provider->lastProblem;
+            return true;
+        }
+    }
+    return false;
+}
+
 // One association, from the accepted connection to its end; the service
 // closes the connection.
 void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const Settings& settings,
@@ -251,37 +267,18 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
             }
             continue;
         }
-        if (field == CFindRequest && shared.indexed) {
-            IndexedFind* finds[] = {&patientRootFind, &studyRootFind};
-            bool handled = false;
-            for (IndexedFind* find : finds) {
-                find->lastProblem.clear();
-                if (find->handleCommand(&service, &command)) {
-                    handled = true;
-                    if (!find->lastProblem.empty()) say("association from " + peer + ": C-FIND refused: " + find->lastProblem);
-                    break;
-                }
-            }
-            if (handled) {
-                ++queries;
-                continue;
-            }
+        IndexedFind* finds[] = {&patientRootFind, &studyRootFind};
+        IndexedMove* movers[] = {&patientRootMove, &studyRootMove};
+        std::string problem;
+        if (field == CFindRequest && shared.indexed && offerCommand(finds, service, command, problem)) {
+            ++queries;
+            if (!problem.empty()) say("association from " + peer + ": C-FIND refused: " + problem);
+            continue;
         }
-        if (field == CMoveRequest && shared.indexed) {
-            IndexedMove* movers[] = {&patientRootMove, &studyRootMove};
-            bool handled = false;
-            for (IndexedMove* move : movers) {
-                move->lastProblem.clear();
-                if (move->handleCommand(&service, &command)) {
-                    handled = true;
-                    if (!move->lastProblem.empty()) say("association from " + peer + ": C-MOVE: " + move->lastProblem);
-                    break;
-                }
-            }
-            if (handled) {
-                ++moves;
-                continue;
-            }
+        if (field == CMoveRequest && shared.indexed && offerCommand(movers, service, command, problem)) {
+            ++moves;
+            if (!problem.empty()) say("association from " + peer + ": C-MOVE: " + problem);
+            continue;
         }
         if ((field == CFindRequest || field == CMoveRequest) && shared.indexed) {
             // Neither model took it: a SOP class of no model served here, or an identifier that cannot be read.

@@ -108,12 +108,7 @@ private:
 }  // namespace
 
 int runStore(const std::vector<std::string>& arguments) {
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
-            std::cout << storeHelp;
-            return 0;
-        }
-    }
+    if (printedHelp(arguments, storeHelp)) return 0;
     PeerOptions peer;
     std::vector<std::string> values;
     std::vector<bool> flags;
