@@ -33,12 +33,17 @@ inline std::string describe(DataSet* set, uint16_t skipBelow = 0) {
     std::vector<std::string> lines;
     while (DataElement* element = set->nextElement()) {
         if (element->element != 0 && element->group >= skipBelow) {
-            const uint32_t length = element->length + (element->length & 1u);
+            // A sequence kept at undefined length (0xFFFFFFFF) is the same
+            // sequence as one read with length 0: whether a reader keeps the
+            // mark depends on the encoding it read (a private sequence in
+            // implicit VR always does), not on what the sequence holds.
+            const uint32_t length =
+                element->length == 0xFFFFFFFFu ? 0u : element->length + (element->length & 1u);
             char header[32];
             std::snprintf(header, sizeof header, "(%04X,%04X)%u:", element->group, element->element, length);
             std::string line = header;
             if (element->value != nullptr) line.append(reinterpret_cast<char*>(element->value), element->length);
-            if (element->length != length) line.push_back('\0');
+            if (element->length != length && element->length != 0xFFFFFFFFu) line.push_back('\0');
             if (element->items != nullptr) {
                 for (uint32_t index = 0; index < element->items->count(); ++index) {
                     line += "[" + describe(element->items->at(index)->element) + "]";
