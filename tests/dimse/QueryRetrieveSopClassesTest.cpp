@@ -221,6 +221,7 @@ TEST(MoveSopClass, UserTakesTheFirstResponseThatIsNotPendingAsTheFinalOne) {
     ObjectDataSet identifier;
     identifier.addElement(textElement(0x0008, 0x0052, "STUDY "));
     StudyRootMove mover;
+    idCounter = 1;  // the request is Message ID 1, which the responses name
     EXPECT_EQ(mover.move(&service, &identifier, "DEST"), 1);
     EXPECT_EQ(mover.finalStatus, StatusSuccess);
     // The request went out with the destination padded to 16 bytes.

@@ -215,3 +215,17 @@ int AssociationService::readMessage(DataSet& set) {
     }
     return 1;
 }
+
+int AssociationService::messageWaiting() {
+    if (!isEstablished()) return 0;
+    if (availableCount() != 0 || PDataPdu::pduLength != 0) return 1;
+    // A socket without input fails the read at once (rawRead), and readAhead
+    // leaves the stream as it was when it fails.
+    const int32_t usual = socket.timeoutSeconds;
+    socket.timeoutSeconds = 0;
+    pollingInput = 1;
+    const int arrived = readAhead(1);
+    pollingInput = 0;
+    socket.timeoutSeconds = usual;
+    return arrived || transportFailed ? 1 : 0;
+}
