@@ -10,6 +10,7 @@
 #include "NetworkOptions.h"
 #include "encoding/StandardTransferSyntaxes.h"
 #include "encoding/SyntaxConversion.h"
+#include "encoding/TransferSyntax.h"
 
 int MoveDestinations::load(const std::string& path) {
     std::ifstream file(path);
@@ -216,6 +217,7 @@ int IndexedMove::prepareSubOperation(DataSet* match, DataSet*& dataSet, StorageS
     const auto found = instances_.find(elementText(match, 0x0008, 0x0018));
     if (found == instances_.end() || sub_ == nullptr) return 0;
     const StoreIndex::Instance& instance = found->second;
+    offered_.insert(instance.sopInstanceUid);
     int decoded = 0;
     std::unique_ptr<ObjectDataSet> file(loader_.loadFile(instance.path.c_str(), &decoded));
     if (!file || !decoded) {
@@ -255,8 +257,30 @@ AssociationService* IndexedMove::makeSubAssociation() {
     for (const auto& entry : instances_) {
         const std::string& syntax = entry.second.transferSyntaxUid;
         sub->proposeFor(entry.second.sopClassUid, syntax.empty() ? "1.2.840.10008.1.2" : syntax);
+        // The handler offers an instance only when its SOP class has an
+        // accepted context in a syntax of transferSyntaxTable, which lacks
+        // RLE, JPEG-LS, JPEG 2000 and later ones: the uncompressed
+        // encodings proposed as well let it offer such an instance, which
+        // then goes on the context of its own syntax or is reported.
+        if (findTransferSyntax(syntax.c_str()) == 0) sub->proposeFor(entry.second.sopClassUid, "1.2.840.10008.1.2.1");
     }
     sub->dictionary = dictionary_;
+    offered_.clear();
+    // The handler skips an instance of a SOP class the destination accepted
+    // no context for, and every instance after the destination went away:
+    // each is told here, while the negotiation can still be asked.
+    sub->whenDone = [this, sub] {
+        for (const auto& [uid, instance] : instances_) {
+            if (offered_.count(uid) != 0) continue;
+            const std::string syntax = instance.transferSyntaxUid.empty() ? "1.2.840.10008.1.2" : instance.transferSyntaxUid;
+            failSubOperation("instance " + uid + " (" + instance.sopClassUid + ", transfer syntax " + syntax +
+                             ") not sent to " + destination_ + ": " +
+                             (sub->sendingSyntax(instance.sopClassUid, syntax).empty()
+                                  ? "no context for its SOP class in that or a convertible syntax was accepted"
+                                  : "the association ended before it was sent"));
+        }
+        sub_ = nullptr;
+    };
     sub_ = sub;
     return sub;
 }

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,8 @@ private:
     const DataDictionary* dictionary_;
     std::string destination_;
     std::map<std::string, StoreIndex::Instance> instances_;
+    // The instances prepareSubOperation was asked for in this retrieval.
+    std::set<std::string> offered_;
     StoreSender* sub_ = nullptr;
     AnyStorage storage_;
     ToolService loader_;

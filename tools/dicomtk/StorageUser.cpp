@@ -17,8 +17,12 @@ const char* const explicitBigUid = "1.2.840.10008.1.2.2";
 // little endian keeps the value bytes of most objects as they are.
 const char* const uncompressedUids[] = {explicitLittleUid, implicitLittleUid, explicitBigUid};
 
+// The uncompressed syntax whose values an object kept in uid has: its own,
+// explicit VR little endian for a deflated one (inflated when read), or 0
+// for compressed pixel data.
 int32_t uncompressedCode(const std::string& uid) {
     const int32_t code = findStandardTransferSyntax(uid.c_str());
+    if (code == DeflatedLittleEndian) return ExplicitLittleEndian;
     return isUncompressedCode(code) ? code : 0;
 }
 
@@ -40,6 +44,10 @@ std::string conversionText(const ConversionProblem& problem) {
 }
 
 }  // namespace
+
+StoreSender::~StoreSender() {
+    if (whenDone) whenDone();
+}
 
 void StoreSender::proposeFor(const std::string& sopClass, const std::string& transferSyntax) {
     const std::vector<std::string> offer = offerFor(transferSyntax);

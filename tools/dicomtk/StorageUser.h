@@ -1,6 +1,7 @@
 #ifndef TOOLS_DICOMTK_STORAGEUSER_H
 #define TOOLS_DICOMTK_STORAGEUSER_H
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@
 // whose syntax was refused is not sent (it is not decoded).
 class StoreSender : public ToolService {
 public:
+    // Calls whenDone, while what was negotiated can still be asked.
+    ~StoreSender() override;
+
     // Registers what objects of sopClass in transferSyntax need (once per pair).
     void proposeFor(const std::string& sopClass, const std::string& transferSyntax);
 
@@ -44,6 +48,9 @@ public:
     // The VRs of elements read in implicit VR, for a conversion into
     // explicit VR (null: they go out as UN, and cannot change byte order).
     const DataDictionary* dictionary = nullptr;
+    // Called once as the sender is deleted (the owner of a C-MOVE's
+    // sub-association learns there what was never offered to it).
+    std::function<void()> whenDone;
 
 private:
     std::map<std::string, std::vector<std::vector<std::string>>> proposals_;
