@@ -12,7 +12,9 @@ Usage: query_interop.py CASE DICOMTK
 
   serve-findscu     findscu -P and -S at each level against dicomtk serve,
                     with wildcard, range and UID list keys: exactly the
-                    expected matches
+                    expected matches; the counts, Modalities in Study,
+                    Retrieve AE Title, Instance Availability and image keys
+                    from the files: exact values; no worklist context
   serve-movescu     movescu asks dicomtk serve to send a study to storescp:
                     every instance of it arrives, none other, values equal
   find-dcmqrscp     dicomtk find against dcmqrscp (loaded with storescu):
@@ -355,6 +357,11 @@ def case_serve_findscu(dicomtk):
                 net.expect(status == 0 and got == [expected], f"findscu -{model} {level} {keys[0]}: "
                            + ", ".join(f"{key} {value}" for key, value in expected.items()), failures,
                            f"got {got}\n" + output)
+            # Modality Worklist is no service of serve: refused at negotiation.
+            status, out, err = net.run(["findscu", "-W", "-aec", "DICOMTK", "-k", "PatientName", "127.0.0.1",
+                                        str(port)], net.dcmtk_environment())
+            net.expect("No Acceptable Presentation Contexts" in out + err,
+                       "findscu -W: serve accepts no Modality Worklist context", failures, out + err)
             # Study Root has no PATIENT level: a failure status and nothing matched.
             status, output, identifiers = findscu_matches(port, "S", "PATIENT", ["PatientID"], folder)
             final = [line for line in output.splitlines() if "Received Final Find Response" in line]

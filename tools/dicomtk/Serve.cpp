@@ -1,5 +1,5 @@
-// dicomtk serve: a storage server. It answers C-ECHO, and C-STORE of any SOP
-// class by writing each object into its folder, serving several
+// dicomtk serve: a storage server. It answers C-ECHO, and C-STORE of a
+// storage SOP class by writing each object into its folder, serving several
 // associations at once, each with its own service on its own thread, until
 // SIGINT or SIGTERM stops it.
 
@@ -36,7 +36,7 @@ const char* const serveHelp =
     "                     [--max-associations N] [--max-message-size BYTES] [--no-fsync]\n"
     "                     [--destinations FILE] [--reindex] [--config FILE]\n"
     "\n"
-    "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
+    "A storage server: answers C-ECHO, and C-STORE of a storage SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
     "given, created when missing) as a DICOM file with meta information\n"
     "naming the sender's AE title as its source, in the transfer syntax it\n"
@@ -55,7 +55,12 @@ const char* const serveHelp =
     "STUDY, SERIES, IMAGE) over what it holds, from an index in DIR that is\n"
     "kept up to date as objects arrive and rebuilt from the files when it is\n"
     "missing or with --reindex. C-MOVE sends to the destinations of FILE, a\n"
-    "text of 'AET HOST PORT' lines ('#' starts a comment).\n"
+    "text of 'AET HOST PORT' lines ('#' starts a comment), each object in the\n"
+    "transfer syntax it is kept in when the destination accepts it, else an\n"
+    "uncompressed object converted into an uncompressed syntax it accepts; a\n"
+    "compressed object it refused is logged and counted as failed. C-FIND\n"
+    "answers carry Retrieve AE Title (AET). Only Verification, the standard's\n"
+    "storage SOP classes and the query/retrieve models are accepted.\n"
     "\n"
     "--config FILE takes the acceptance policy from a configuration file: the\n"
     "calling and called AE titles, application contexts, abstract syntaxes and\n"
@@ -128,11 +133,13 @@ bool servedAbstractSyntax(const std::string& uid) {
     return isStandardStorageClass(uid.c_str());
 }
 
-// The UID of a proposed abstract syntax, without a trailing zero byte
-// (which no served UID has: such a proposal is refused).
+// The UID of a proposed abstract syntax, without the zero byte that pads
+// an odd-length UID to even length (as some peers send it); "" for one
+// with a zero byte elsewhere.
 std::string proposedUid(const AbstractSyntaxItem& item) {
     const std::string text(item.value.text(), std::strlen(item.value.text()));
-    return text.size() == item.value.size() ? text : std::string();
+    const size_t size = item.value.size();
+    return text.size() == size || (text.size() + 1 == size && size % 2 == 0) ? text : std::string();
 }
 
 // The service of one association: the served abstract syntaxes, and every
