@@ -68,6 +68,7 @@ set(network_interop_cases
     ServeDefaultAec    serve-default-aec  # storescu with DCMTK's default called AE title
     EchoStorescp       echo-storescp      # dicomtk echo verifies storescp
     StoreStorescp      store-storescp     # dicomtk store to storescp: every file received, values equal
+    StoreConverts      store-converts     # dicomtk store of big endian files to storescp +xi: converted, values equal
     StoreServe         store-serve        # dicomtk store to dicomtk serve
     EchoNothing        echo-nothing       # dicomtk echo where nothing listens: one line, status not 0
     ServeKeepsSamples  serve-keeps-samples # every pydicom sample stored by serve compares equal at every depth
@@ -94,6 +95,7 @@ set(query_interop_cases
     FindDcmqrscp      find-dcmqrscp     # dicomtk find against dcmqrscp: exactly the expected matches
     MoveDcmqrscp      move-dcmqrscp     # dicomtk move from dcmqrscp to a dicomtk serve: instances arrive, values equal
     ServeBadInput     serve-bad-input   # absurd lengths, odd Move Destinations, missing levels: refused, serve goes on
+    ServeMoveSyntaxes serve-move-syntaxes # big endian converted for storescp +xi, JPEG 2000 refused; compressed samples as they are
 )
 list(LENGTH query_interop_cases query_interop_length)
 math(EXPR query_interop_last "${query_interop_length} - 1")

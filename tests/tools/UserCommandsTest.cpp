@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -210,8 +212,17 @@ TEST(DicomtkStore, FilesOfMoreThan128SopClassesAreRefusedBeforeConnecting) {
     EXPECT_EQ(platform::waitReadable(listener.listenSocket, 0), 0) << "dicomtk connected";
     listener.closeAll();
 
-    // 128: all stored in one association.
-    StorageServer server(scratch.file("store"), {"--no-fsync"});
+    // 128: all stored in one association, by a serve whose configuration
+    // lists these private storage SOP classes (it accepts only the
+    // standard's without one).
+    const std::string configuration = scratch.file("serve.cfg");
+    {
+        std::ofstream listing(configuration);
+        for (int index = 1; index <= 128; ++index) {
+            listing << "class" << index << " 1.2.826.0.1.3680043.9.7133.34." << index << " sop\n";
+        }
+    }
+    StorageServer server(scratch.file("store"), {"--no-fsync", "--config", configuration});
     ASSERT_TRUE(server.ready()) << server.output();
     arguments = {"store", "127.0.0.1", server.portText()};
     arguments.insert(arguments.end(), files.begin(), files.end() - 1);

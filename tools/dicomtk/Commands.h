@@ -18,8 +18,8 @@ int runDump(const std::vector<std::string>& arguments, const std::string& progra
 int runCopy(const std::vector<std::string>& arguments, const std::string& programPath);
 int runConvert(const std::vector<std::string>& arguments, const std::string& programPath);
 int runEcho(const std::vector<std::string>& arguments);
-int runStore(const std::vector<std::string>& arguments);
-int runServe(const std::vector<std::string>& arguments);
+int runStore(const std::vector<std::string>& arguments, const std::string& programPath);
+int runServe(const std::vector<std::string>& arguments, const std::string& programPath);
 
 int runFind(const std::vector<std::string>& arguments, const std::string& programPath);
 int runMove(const std::vector<std::string>& arguments, const std::string& programPath);

@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
     if (command == "copy") return runCopy(arguments, argv[0]);
     if (command == "convert") return runConvert(arguments, argv[0]);
     if (command == "echo") return runEcho(arguments);
-    if (command == "store") return runStore(arguments);
-    if (command == "serve") return runServe(arguments);
+    if (command == "store") return runStore(arguments, argv[0]);
+    if (command == "serve") return runServe(arguments, argv[0]);
     if (command == "find") return runFind(arguments, argv[0]);
     if (command == "move") return runMove(arguments, argv[0]);
     std::cerr << mainHelp;
