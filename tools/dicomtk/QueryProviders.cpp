@@ -93,6 +93,45 @@ int32_t elementsCode(const std::string& syntax) {
     return code == ImplicitLittleEndian || code == ExplicitBigEndian ? code : ExplicitLittleEndian;
 }
 
+// The instances a retrieval's identifier selects, each as a match naming
+// its SOP class and instance (the file is looked up again when it is sent),
+// and by SOP Instance UID in instances. 1, or 0 with problem set.
+int matchInstances(StoreIndex& index, StoreIndex::Model model, DataSet* identifier, IndexedList<DataSet*>& results,
+                   std::map<std::string, StoreIndex::Instance>& instances, std::string& problem) {
+    instances.clear();
+    std::vector<StoreIndex::Instance> found;
+    if (!index.findInstances(model, identifier, found)) {
+        problem = StoreIndex::lastProblem();
+        return 0;
+    }
+    for (const StoreIndex::Instance& instance : found) {
+        if (!instances.emplace(instance.sopInstanceUid, instance).second) continue;
+        auto* match = new ObjectDataSet;
+        for (const auto& [element, text] : {std::pair<uint16_t, std::string>{0x0016, instance.sopClassUid},
+                                            std::pair<uint16_t, std::string>{0x0018, instance.sopInstanceUid}}) {
+            std::string padded = text;
+            if (padded.size() % 2 != 0) padded.push_back('\0');
+            auto* made = new DataElement(0x0008, element, static_cast<uint32_t>(padded.size()), 1);
+            if (!padded.empty() && made->value != nullptr) std::memcpy(made->value, padded.data(), padded.size());
+            made->vr = vrCode('U', 'I');
+            if (!match->addElement(made)) delete made;
+        }
+        if (!results.tryAppend(match)) delete match;
+    }
+    return 1;
+}
+
+// A stored instance read for sending: its data set without the meta group,
+// and the transfer syntax it is kept in. Null when the file cannot be read.
+DataSet* loadForSending(ToolService& loader, const StoreIndex::Instance& instance, std::string& syntax) {
+    int decoded = 0;
+    std::unique_ptr<ObjectDataSet> file(loader.loadFile(instance.path.c_str(), &decoded));
+    if (!file || !decoded) return nullptr;
+    syntax = transferSyntaxOf(file.get());
+    if (syntax.empty()) syntax = "1.2.840.10008.1.2";
+    return withoutMetaGroup(file.get());
+}
+
 }  // namespace
 
 DataSet* IndexedFind::completed(DataSet* answer, DataSet* identifier, Level level) {
@@ -181,29 +220,8 @@ IndexedMove::IndexedMove(StoreIndex& index, StoreIndex::Model model, const char*
 int IndexedMove::sopClassUid(UidValue& out) { return out.assign(uid_); }
 
 int IndexedMove::findMatches(DataSet* identifier, IndexedList<DataSet*>& results) {
-    instances_.clear();
     sub_ = nullptr;
-    std::vector<StoreIndex::Instance> found;
-    if (!index_.findInstances(model_, identifier, found)) {
-        lastProblem = StoreIndex::lastProblem();
-        return 0;
-    }
-    for (const StoreIndex::Instance& instance : found) {
-        if (!instances_.emplace(instance.sopInstanceUid, instance).second) continue;
-        // A match names its SOP class and instance; the file is looked up again when it is sent.
-        auto* match = new ObjectDataSet;
-        for (const auto& [element, text] : {std::pair<uint16_t, std::string>{0x0016, instance.sopClassUid},
-                                            std::pair<uint16_t, std::string>{0x0018, instance.sopInstanceUid}}) {
-            std::string padded = text;
-            if (padded.size() % 2 != 0) padded.push_back('\0');
-            auto* made = new DataElement(0x0008, element, static_cast<uint32_t>(padded.size()), 1);
-            if (!padded.empty() && made->value != nullptr) std::memcpy(made->value, padded.data(), padded.size());
-            made->vr = vrCode('U', 'I');
-            if (!match->addElement(made)) delete made;
-        }
-        if (!results.tryAppend(match)) delete match;
-    }
-    return 1;
+    return matchInstances(index_, model_, identifier, results, instances_, lastProblem);
 }
 
 // Every failed sub-operation is told at once through report when there is
@@ -218,15 +236,12 @@ int IndexedMove::prepareSubOperation(DataSet* match, DataSet*& dataSet, StorageS
     if (found == instances_.end() || sub_ == nullptr) return 0;
     const StoreIndex::Instance& instance = found->second;
     offered_.insert(instance.sopInstanceUid);
-    int decoded = 0;
-    std::unique_ptr<ObjectDataSet> file(loader_.loadFile(instance.path.c_str(), &decoded));
-    if (!file || !decoded) {
+    std::string syntax;
+    std::unique_ptr<DataSet> set(loadForSending(loader_, instance, syntax));
+    if (!set) {
         failSubOperation(instance.path + " cannot be read");
         return 0;
     }
-    std::string syntax = transferSyntaxOf(file.get());
-    if (syntax.empty()) syntax = "1.2.840.10008.1.2";
-    std::unique_ptr<DataSet> set(withoutMetaGroup(file.get()));
     std::string why;
     if (!sub_->prepareToSend(instance.sopClassUid, syntax, set.get(), why)) {
         failSubOperation("instance " + instance.sopInstanceUid + " (" + instance.sopClassUid + ", transfer syntax " +
@@ -283,4 +298,50 @@ AssociationService* IndexedMove::makeSubAssociation() {
     };
     sub_ = sub;
     return sub;
+}
+
+IndexedGet::IndexedGet(StoreIndex& index, StoreIndex::Model model, const char* uid, const DataDictionary* dictionary)
+    : index_(index), model_(model), uid_(uid), dictionary_(dictionary) {}
+
+int IndexedGet::sopClassUid(UidValue& out) { return out.assign(uid_); }
+
+int IndexedGet::findMatches(DataSet* identifier, IndexedList<DataSet*>& results) {
+    return matchInstances(index_, model_, identifier, results, instances_, lastProblem);
+}
+
+void IndexedGet::failSubOperation(const std::string& problem) {
+    if (report) report(problem);
+    else lastProblem = problem;
+}
+
+int IndexedGet::prepareSubOperation(DataSet* match, DataSet*& dataSet, StorageSopClass*& storage) {
+    const auto found = instances_.find(elementText(match, 0x0008, 0x0018));
+    if (found == instances_.end() || association_ == nullptr) return 0;
+    const StoreIndex::Instance& instance = found->second;
+    std::string syntax;
+    std::unique_ptr<DataSet> set(loadForSending(loader_, instance, syntax));
+    if (!set) {
+        failSubOperation(instance.path + " cannot be read");
+        return 0;
+    }
+    std::string chosen, why;
+    if (!prepareToSendOn(*association_, instance.sopClassUid, syntax, set.get(), dictionary_, chosen, why)) {
+        failSubOperation("instance " + instance.sopInstanceUid + " (" + instance.sopClassUid + ", transfer syntax " +
+                         syntax + ") not sent back to the requester: " + why);
+        return 0;
+    }
+    // The C-STORE request goes out on the context that carries chosen.
+    association_->preferredTransferSyntax.assign(chosen.c_str());
+    storage_.sopClass = instance.sopClassUid;
+    dataSet = set.release();
+    storage = &storage_;
+    return 1;
+}
+
+int IndexedGet::handleCommand(AssociationService* association, DataSet* command) {
+    association_ = dynamic_cast<ToolService*>(association);
+    const int handled = association_ != nullptr && GetSopClass::handleCommand(association, command);
+    if (association_ != nullptr) association_->preferredTransferSyntax.clear();
+    association_ = nullptr;
+    return handled;
 }

@@ -99,4 +99,37 @@ private:
     ToolService loader_;
 };
 
+// C-GET of stored instances, in one information model: every instance the
+// identifier selects goes back on the requester's own association, as a
+// C-STORE on a context of its SOP class for which the requester took the
+// SCP role, in the transfer syntax it is kept in when a context accepted
+// that, otherwise converted into an accepted uncompressed one, as C-MOVE
+// sends it. A sub-operation that fails is reported through report.
+class IndexedGet : public GetSopClass {
+public:
+    IndexedGet(StoreIndex& index, StoreIndex::Model model, const char* uid, const DataDictionary* dictionary = nullptr);
+    int sopClassUid(UidValue& out) override;
+    int findMatches(DataSet* identifier, IndexedList<DataSet*>& results) override;
+    int prepareSubOperation(DataSet* match, DataSet*& dataSet, StorageSopClass*& storage) override;
+    // GetSopClass::handleCommand over an association of dicomtk (whose
+    // encoders take the syntax chosen for each sub-operation).
+    int handleCommand(AssociationService* association, DataSet* command);
+
+    std::string lastProblem;
+    // Told each failed sub-operation as it happens (then not in lastProblem).
+    std::function<void(const std::string&)> report;
+
+private:
+    void failSubOperation(const std::string& problem);
+
+    StoreIndex& index_;
+    StoreIndex::Model model_;
+    const char* uid_;
+    const DataDictionary* dictionary_;
+    std::map<std::string, StoreIndex::Instance> instances_;
+    ToolService* association_ = nullptr;
+    AnyStorage storage_;
+    ToolService loader_;
+};
+
 #endif

@@ -113,11 +113,9 @@ bool readable(const TransferSyntaxItem& proposed) {
            StandardEncodingService::handlesTransferSyntax(proposed.value.text());
 }
 
-// The abstract syntaxes serve provides: Verification, the storage SOP
-// classes of the standard, and the Patient Root and Study Root FIND, MOVE
-// and GET models. Anything else (Modality Worklist, Storage Commitment,
-// print) is refused at negotiation rather than aborted when used.
-bool servedAbstractSyntax(const std::string& uid) {
+// The services serve provides besides storage: Verification, and the
+// Patient Root and Study Root FIND, MOVE and GET models.
+bool servedService(const std::string& uid) {
     static const char* const services[] = {
         "1.2.840.10008.1.1",            // Verification
         "1.2.840.10008.5.1.4.1.2.1.1",  // Patient Root FIND
@@ -130,8 +128,14 @@ bool servedAbstractSyntax(const std::string& uid) {
     for (const char* service : services) {
         if (uid == service) return true;
     }
-    return isStandardStorageClass(uid.c_str());
+    return false;
 }
+
+// The abstract syntaxes serve provides: those services and the storage SOP
+// classes of the standard. Anything else (Modality Worklist, Storage
+// Commitment, print) is refused at negotiation rather than aborted when
+// used.
+bool servedAbstractSyntax(const std::string& uid) { return servedService(uid) || isStandardStorageClass(uid.c_str()); }
 
 // The UID of a proposed abstract syntax, without the zero byte that pads
 // an odd-length UID to even length (as some peers send it); "" for one
@@ -144,10 +148,17 @@ std::string proposedUid(const AbstractSyntaxItem& item) {
 
 // The service of one association: the served abstract syntaxes, and every
 // transfer syntax the server can store, in the order the peer proposed them.
+// The requester of a C-GET takes the SCP role for the storage SOP classes
+// it wants to receive: granted for the ones this service stores (and so can
+// send back), never for the query/retrieve and verification services.
 class ServerService : public ToolService {
 public:
     int acceptTransferSyntax(const TransferSyntaxItem& proposed) override { return readable(proposed); }
     int acceptAbstractSyntax(const AbstractSyntaxItem& item) override { return servedAbstractSyntax(proposedUid(item)); }
+    int acceptRequesterScpRole(const RoleSelectionItem& proposed) override {
+        const AbstractSyntaxItem item(proposed.sopClassUid);
+        return acceptAbstractSyntax(item) && !servedService(proposedUid(item));
+    }
 };
 
 // The service of one association under the policy of a configuration file,
@@ -177,6 +188,10 @@ public:
 
 private:
     ConfiguredAssociationService& policy_;
+    int acceptRequesterScpRole(const RoleSelectionItem& proposed) override {
+        const AbstractSyntaxItem item(proposed.sopClassUid);
+        return acceptAbstractSyntax(item) && !servedService(proposedUid(item));
+    }
 };
 
 // What every association shares: the index of the store and the move
@@ -280,10 +295,15 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
                                 shared.destinations, settings.aeTitle, dictionary);
     IndexedMove studyRootMove(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootMove,
                               shared.destinations, settings.aeTitle, dictionary);
+    IndexedGet patientRootGet(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootGet, dictionary);
+    IndexedGet studyRootGet(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootGet, dictionary);
     for (IndexedMove* mover : {&patientRootMove, &studyRootMove}) {
         mover->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-MOVE: " + problem); };
     }
-    long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0;
+    for (IndexedGet* getter : {&patientRootGet, &studyRootGet}) {
+        getter->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-GET: " + problem); };
+    }
+    long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0, gets = 0;
     std::string ending = "released";
     for (;;) {
         CommandSet command;
@@ -325,6 +345,7 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
         }
         IndexedFind* finds[] = {&patientRootFind, &studyRootFind};
         IndexedMove* movers[] = {&patientRootMove, &studyRootMove};
+        IndexedGet* getters[] = {&patientRootGet, &studyRootGet};
         std::string problem;
         if (field == CFindRequest && shared.indexed && offerCommand(finds, service, command, problem)) {
             ++queries;
@@ -336,9 +357,18 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
             if (!problem.empty()) say("association from " + peer + ": C-MOVE: " + problem);
             continue;
         }
-        if ((field == CFindRequest || field == CMoveRequest) && shared.indexed) {
-            // Neither model took it: a SOP class of no model served here, or an identifier that cannot be read.
-            say("association from " + peer + ": " + (field == CFindRequest ? "C-FIND" : "C-MOVE") +
+        if (field == CGetRequest && shared.indexed && offerCommand(getters, service, command, problem)) {
+            ++gets;
+            if (!problem.empty()) say("association from " + peer + ": C-GET: " + problem);
+            continue;
+        }
+        // A C-CANCEL that comes after the operation it names has ended
+        // (the final response crossed it) has nothing left to stop.
+        if (field == CCancelRequest) continue;
+        if ((field == CFindRequest || field == CMoveRequest || field == CGetRequest) && shared.indexed) {
+            // No model took it: a SOP class of no model served here, or an identifier that cannot be read.
+            const char* what = field == CFindRequest ? "C-FIND" : field == CMoveRequest ? "C-MOVE" : "C-GET";
+            say("association from " + peer + ": " + what +
                 " request of no served model or with an unreadable identifier; association aborted");
         } else {
             say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
@@ -350,7 +380,7 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
     if (service.socket.connected) service.release();
     say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
         std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " + std::to_string(queries) +
-        " queries, " + std::to_string(moves) + " moves");
+        " queries, " + std::to_string(moves) + " moves, " + std::to_string(gets) + " gets");
 }
 
 void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,

@@ -79,18 +79,28 @@ int StoreSender::encodeForAbstractSyntax(DataSet& set, PdvBuffer& buffer, const 
 }
 
 std::string StoreSender::sendingSyntax(const std::string& sopClass, const std::string& storedSyntax) {
-    const UidValue abstractSyntax(sopClass.c_str());
-    if (contextForSyntaxes(abstractSyntax, UidValue(storedSyntax.c_str())) != 0) return storedSyntax;
-    if (uncompressedCode(storedSyntax) == 0) return "";
-    for (const char* other : uncompressedUids) {
-        if (contextForSyntaxes(abstractSyntax, UidValue(other)) != 0) return other;
-    }
-    return "";
+    return sendingSyntaxOn(*this, sopClass, storedSyntax);
 }
 
 int StoreSender::prepareToSend(const std::string& sopClass, const std::string& storedSyntax, DataSet* set,
                                std::string& problem) {
-    const std::string syntax = sendingSyntax(sopClass, storedSyntax);
+    return prepareToSendOn(*this, sopClass, storedSyntax, set, dictionary, currentSyntax, problem);
+}
+
+std::string sendingSyntaxOn(AssociationService& association, const std::string& sopClass,
+                            const std::string& storedSyntax) {
+    const UidValue abstractSyntax(sopClass.c_str());
+    if (association.contextForSyntaxes(abstractSyntax, UidValue(storedSyntax.c_str())) != 0) return storedSyntax;
+    if (uncompressedCode(storedSyntax) == 0) return "";
+    for (const char* other : uncompressedUids) {
+        if (association.contextForSyntaxes(abstractSyntax, UidValue(other)) != 0) return other;
+    }
+    return "";
+}
+
+int prepareToSendOn(AssociationService& association, const std::string& sopClass, const std::string& storedSyntax,
+                    DataSet* set, const DataDictionary* dictionary, std::string& chosen, std::string& problem) {
+    const std::string syntax = sendingSyntaxOn(association, sopClass, storedSyntax);
     if (syntax.empty()) {
         problem = "the peer accepted no context for SOP class " + sopClass + " in transfer syntax " + storedSyntax +
                   (uncompressedCode(storedSyntax) != 0 ? " or another uncompressed one" : "");
@@ -103,7 +113,7 @@ int StoreSender::prepareToSend(const std::string& sopClass, const std::string& s
             return 0;
         }
     }
-    currentSyntax = syntax;
+    chosen = syntax;
     return 1;
 }
 

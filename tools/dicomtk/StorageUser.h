@@ -57,6 +57,24 @@ private:
     std::map<std::string, size_t> nextProposal_;
 };
 
+// The transfer syntax an object of sopClass kept in storedSyntax goes out
+// in over association: storedSyntax when a context accepted it, otherwise
+// another uncompressed syntax a context accepted (explicit VR little endian
+// first, then implicit VR little endian, then explicit VR big endian) for an
+// uncompressed object, or "" when none can carry it. Works for either side
+// of the association (a C-GET provider sends on the requester's own).
+std::string sendingSyntaxOn(AssociationService& association, const std::string& sopClass,
+                            const std::string& storedSyntax);
+
+// Makes set (read in storedSyntax, without its meta group) ready to go out
+// over association in the syntax sendingSyntaxOn chose, which goes to
+// chosen. 1, or 0 with problem set: no accepted context, or values that
+// cannot change their encoding safely (see SyntaxConversion.h). dictionary
+// gives the VRs of elements read in implicit VR (null: they go out as UN,
+// and cannot change byte order).
+int prepareToSendOn(AssociationService& association, const std::string& sopClass, const std::string& storedSyntax,
+                    DataSet* set, const DataDictionary* dictionary, std::string& chosen, std::string& problem);
+
 // The storage user role for whatever SOP class the object at hand has.
 class AnyStorage : public StorageSopClass {
 public:
