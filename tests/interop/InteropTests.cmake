@@ -92,10 +92,12 @@ set(query_interop_script ${CMAKE_CURRENT_SOURCE_DIR}/interop/query_interop.py)
 set(query_interop_cases
     ServeFindscu      serve-findscu     # findscu -P and -S at each level: exactly the expected matches
     ServeMovescu      serve-movescu     # movescu to storescp: every instance of the selection arrives, values equal
+    ServeGetscu       serve-getscu      # getscu with C-GET at each level, both models: every selected instance arrives, values equal
     FindDcmqrscp      find-dcmqrscp     # dicomtk find against dcmqrscp: exactly the expected matches
     MoveDcmqrscp      move-dcmqrscp     # dicomtk move from dcmqrscp to a dicomtk serve: instances arrive, values equal
     ServeBadInput     serve-bad-input   # absurd lengths, odd Move Destinations, missing levels: refused, serve goes on
     ServeMoveSyntaxes serve-move-syntaxes # big endian converted for storescp +xi, JPEG 2000 refused; compressed samples as they are
+    ServeGetSyntaxes  serve-get-syntaxes  # the same over C-GET: converted for getscu +xi, JPEG 2000 as it is for getscu +xw
 )
 list(LENGTH query_interop_cases query_interop_length)
 math(EXPR query_interop_last "${query_interop_length} - 1")

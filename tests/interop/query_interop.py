@@ -17,6 +17,16 @@ Usage: query_interop.py CASE DICOMTK
                     from the files: exact values; no worklist context
   serve-movescu     movescu asks dicomtk serve to send a study to storescp:
                     every instance of it arrives, none other, values equal
+  serve-getscu      getscu retrieves from dicomtk serve with C-GET at PATIENT,
+                    STUDY, SERIES and IMAGE level, Patient and Study Root:
+                    every selected instance arrives on getscu's own
+                    association, none other, values equal
+  serve-get-syntaxes  getscu, which proposes explicit VR little endian first for
+                    what it receives, retrieves big endian objects and a
+                    JPEG 2000 one: the first arrive converted into little
+                    endian, values equal, the last fails (0xB000, a log line
+                    naming it); getscu preferring JPEG 2000 (+xw) receives it
+                    in its own syntax, pixel data identical
   find-dcmqrscp     dicomtk find against dcmqrscp (loaded with storescu):
                     exactly the expected matches
   move-dcmqrscp     dicomtk move has dcmqrscp send to a dicomtk serve: every
@@ -428,6 +438,55 @@ def case_serve_movescu(dicomtk):
     return net.report(failures)
 
 
+def case_serve_getscu(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths = write_objects(os.path.join(folder, "objects"))
+        received = os.path.join(folder, "received")
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"))
+        try:
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            load_with_storescu(port, paths, failures)
+            series = series_uid("1", "2")
+            image = sorted(select("IMAGE", series=series))[0]
+            # (model, keys, expected instances)
+            gets = [
+                ("P", ["QueryRetrieveLevel=PATIENT", "PatientID=PID2"], select("IMAGE", patient="PID2")),
+                ("P", ["QueryRetrieveLevel=STUDY", "PatientID=PID1", f"StudyInstanceUID={S1}"],
+                 select("IMAGE", study=S1)),
+                ("S", ["QueryRetrieveLevel=STUDY", f"StudyInstanceUID={S1}"], select("IMAGE", study=S1)),
+                ("S", ["QueryRetrieveLevel=SERIES", f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series}"],
+                 select("IMAGE", series=series)),
+                ("S", ["QueryRetrieveLevel=IMAGE", f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series}",
+                       f"SOPInstanceUID={image}"], {image}),
+                ("P", ["QueryRetrieveLevel=IMAGE", "PatientID=PID1", f"StudyInstanceUID={S1}",
+                       f"SeriesInstanceUID={series}", f"SOPInstanceUID={image}"], {image}),
+            ]
+            for model, keys, expected in gets:
+                shutil.rmtree(received, ignore_errors=True)
+                os.mkdir(received)
+                command = ["getscu", f"-{model}", "-aec", "DICOMTK", "-od", received]
+                for key in keys:
+                    command += ["-k", key]
+                status, out, err = net.run(command + ["127.0.0.1", str(port)], net.dcmtk_environment())
+                what = f"getscu -{model} " + " ".join(keys)
+                net.expect(status == 0, f"{what}: exits 0", failures, out + err)
+                arrived = net.files_by_uid(received)
+                net.expect(sorted(arrived) == sorted(expected), f"{what}: the {len(expected)} instances arrive, "
+                           "no other", failures, f"got {sorted(arrived)}\nexpected {sorted(expected)}")
+                for uid in sorted(expected & set(arrived)):
+                    problems = net.value_differences(paths[uid], arrived[uid])
+                    net.expect(not problems, f"{what}: {uid} values equal", failures, "\n".join(problems))
+            net.expect(server.wait_for("1 gets", count=len(gets)), "dicomtk serve counts each C-GET", failures,
+                       server.output())
+        finally:
+            if server is not None:
+                net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures,
+                           server.output())
+    return net.report(failures)
+
+
 def start_storescp_with(folder, options):
     """storescp with extra options (such as +xi or +xa) on a free port: (server, port)."""
     for _ in range(5):
@@ -581,6 +640,69 @@ def case_serve_move_syntaxes(dicomtk):
         finally:
             for running in servers:
                 running.stop()
+    return net.report(failures)
+
+
+def getscu_images(port, options, uids, folder):
+    command = ["getscu", "-d", "-S", "-aec", "DICOMTK", "-od", folder] + options + [
+        "-k", "QueryRetrieveLevel=IMAGE", "-k", "SOPInstanceUID=" + "\\".join(sorted(uids)), "127.0.0.1", str(port)]
+    return net.run(command, net.dcmtk_environment())
+
+
+def case_serve_get_syntaxes(dicomtk):
+    """C-GET of big endian and compressed objects by a requester that accepts some syntaxes."""
+    failures = []
+    warnings.simplefilter("ignore")
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"))
+        if server is None:
+            return net.report(["dicomtk serve did not start"])
+        try:
+            big = {str(sample_meta(name).SOPInstanceUID): name for name in ("MR_small_bigendian.dcm",
+                                                                             "ExplVR_BigEnd.dcm")}
+            j2k_name = "JPEG2000.dcm"
+            j2k = sample_meta(j2k_name)
+            j2k_uid, j2k_syntax = str(j2k.SOPInstanceUID), str(j2k.file_meta.TransferSyntaxUID)
+            status, out, err = net.run([dicomtk, "store", "-aec", "DICOMTK", "127.0.0.1", str(port)]
+                                       + [net.sample_path(name) for name in list(big.values()) + [j2k_name]])
+            net.expect(status == 0, "dicomtk store loads two big endian objects and a JPEG 2000 one", failures,
+                       out + err)
+            received = os.path.join(folder, "uncompressed")
+            os.mkdir(received)
+            status, out, err = getscu_images(port, [], set(big) | {j2k_uid}, received)
+            final = (out + err).rsplit("Message Type                  : C-GET RSP", 1)[-1]
+            report = (out + err).rsplit("Final status report", 1)[-1]
+            net.expect("DIMSE Status                  : 0xb000" in final and
+                       re.search(r"Completed Suboperations\s*:\s*2\b", report) and
+                       re.search(r"Failed Suboperations\s*:\s*1\b", report),
+                       "getscu: the final status 0xB000 counts 2 completed, 1 failed", failures, final)
+            arrived = net.files_by_uid(received)
+            net.expect(sorted(arrived) == sorted(big), "the big endian objects arrive, the JPEG 2000 one does not",
+                       failures, f"got {sorted(arrived)}")
+            for uid, name in sorted(big.items()):
+                if uid not in arrived:
+                    continue
+                syntax = str(pydicom.dcmread(arrived[uid], stop_before_pixels=True).file_meta.TransferSyntaxUID)
+                net.expect(syntax == "1.2.840.10008.1.2.1", f"{name} arrives in explicit VR little endian", failures,
+                           f"arrived in {syntax}")
+                problems = net.value_differences(net.sample_path(name), arrived[uid])
+                net.expect(not problems, f"{name} arrives with equal values", failures, "\n".join(problems))
+            logged = server.wait_for(f"instance {j2k_uid} ", seconds=5)
+            line = next((text for text in server.output().splitlines() if f"instance {j2k_uid} " in text), "")
+            net.expect(logged and j2k_syntax in line and "C-GET" in line,
+                       "serve logs the JPEG 2000 object and its syntax", failures, server.output())
+            print(f"       the line: {line}")
+
+            received = os.path.join(folder, "j2k")
+            os.mkdir(received)
+            status, out, err = getscu_images(port, ["+xw"], {j2k_uid}, received)
+            net.expect(status == 0, "getscu +xw: exits 0", failures, out + err)
+            arrived = net.files_by_uid(received)
+            problems = pixel_problems(j2k_name, arrived[j2k_uid]) if j2k_uid in arrived else ["did not arrive"]
+            net.expect(not problems, f"getscu +xw: {j2k_name} arrives in its own syntax, pixel data identical",
+                       failures, "\n".join(problems))
+        finally:
+            server.stop()
     return net.report(failures)
 
 
@@ -900,6 +1022,8 @@ def case_serve_bad_input(dicomtk):
 CASES = {
     "serve-findscu": (case_serve_findscu, ["findscu", "storescu"]),
     "serve-movescu": (case_serve_movescu, ["movescu", "storescu", "storescp"]),
+    "serve-getscu": (case_serve_getscu, ["getscu", "storescu"]),
+    "serve-get-syntaxes": (case_serve_get_syntaxes, ["getscu"]),
     "find-dcmqrscp": (case_find_dcmqrscp, ["dcmqrscp", "storescu"]),
     "move-dcmqrscp": (case_move_dcmqrscp, ["dcmqrscp", "storescu"]),
     "serve-bad-input": (case_serve_bad_input, ["storescu", "storescp"]),

@@ -44,8 +44,8 @@ bool acceptOf(const std::vector<association::ReceivedPdu>& pdus, AssociateAccept
 
 }  // namespace
 
-// A command serve does not serve, on a context it accepted (C-GET under
-// Study Root GET, accepted ahead of its provider), ends the association
+// A command serve does not serve, on a context it accepted (N-ACTION under
+// Verification, C-ECHO-RSP as if serve had asked), ends the association
 // with A-ABORT, not with a release: the peer is told the association
 // failed, and serve says which command it was. A service serve does not
 // provide (Storage Commitment, Modality Worklist) has its context rejected
@@ -59,12 +59,19 @@ TEST(StorageServer, UnservedCommandsEndTheAssociationWithAbort) {
         const char* serverSays;
     };
     const std::vector<Case> cases = {
-        {"C-GET-RQ", 1,
-         implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(studyRootGet)),
-                        u16Element(0x0000, CommandField, 0x0010), u16Element(0x0000, MessageId, 3),
-                        u16Element(0x0000, Priority, 0), u16Element(0x0000, CommandDataSetType, 0x0000)}),
-         implicitBytes({textElement(0x0008, 0x0052, "STUDY "), textElement(0x0020, 0x000D, uidValue("1.2.3"))}),
-         "command 0x0010 is not served; association aborted"},
+        {"N-ACTION-RQ", 5,
+         implicitBytes({textElement(0x0000, 0x0003, uidValue(verification)),
+                        u16Element(0x0000, CommandField, 0x0130), u16Element(0x0000, MessageId, 3),
+                        textElement(0x0000, 0x1001, uidValue("1.2.3")), u16Element(0x0000, 0x1008, 1),
+                        u16Element(0x0000, CommandDataSetType, 0x0101)}),
+         {},
+         "command 0x0130 is not served; association aborted"},
+        {"C-ECHO-RSP", 5,
+         implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(verification)),
+                        u16Element(0x0000, CommandField, 0x8030), u16Element(0x0000, 0x0120, 3),
+                        u16Element(0x0000, CommandDataSetType, 0x0101), u16Element(0x0000, 0x0900, 0)}),
+         {},
+         "command 0x8030 is not served; association aborted"},
     };
     TemporaryDirectory scratch;
     StorageServer server(scratch.file("store"));

@@ -140,6 +140,9 @@ public:
     virtual int setApplicationContext(const UidValue& name);
     virtual int setCallingAeTitle(const char* title);
     virtual int setCalledAeTitle(const char* title);
+    // Whether the message hooks encode and decode transferSyntax: a row of
+    // transferSyntaxTable here; a service with more codecs says so.
+    virtual int encodesTransferSyntax(const UidValue& transferSyntax);
 
     // DICOM files. saveFile writes set (draining it) in one of the three
     // modes and returns 1 only when every byte reached the file and the file
@@ -201,8 +204,8 @@ public:
     // abstractSyntax and carries transferSyntax, or 0.
     uint8_t contextForSyntaxes(const UidValue& abstractSyntax, const UidValue& transferSyntax);
     // The ID of the first accepted context proposed for abstractSyntax
-    // whose transfer syntax has a codec, or 0: whether messages of that
-    // abstract syntax can be sent at all.
+    // whose transfer syntax this service encodes (encodesTransferSyntax), or
+    // 0: whether messages of that abstract syntax can be sent at all.
     uint8_t acceptedContextFor(const UidValue& abstractSyntax);
     // 1 and the transfer syntax of the accepted context contextId, or 0.
     int transferSyntaxOfContext(uint8_t contextId, UidValue& transferSyntax);

@@ -75,9 +75,21 @@ uint8_t AssociationService::contextForSyntaxes(const UidValue& abstractSyntax, c
 }
 
 uint8_t AssociationService::acceptedContextFor(const UidValue& abstractSyntax) {
+    if (presentationContextFor(abstractSyntax) == 0) return 0;
+    for (uint32_t index = 0; index < acceptedContexts.count(); ++index) {
+        const PresentationContextResultItem& context = acceptedContexts.at(index)->element;
+        UidValue proposedFor;
+        if (abstractSyntaxOfContext(context.contextId, proposedFor) && proposedFor == abstractSyntax &&
+            encodesTransferSyntax(context.transferSyntax.value)) {
+            return context.contextId;
+        }
+    }
+    return 0;
+}
+
+int AssociationService::encodesTransferSyntax(const UidValue& transferSyntax) {
     for (const TransferSyntaxRow* row = transferSyntaxTable; row->uid != nullptr; ++row) {
-        const uint8_t id = contextForSyntaxes(abstractSyntax, UidValue(row->uid));
-        if (id != 0) return id;
+        if (transferSyntax == UidValue(row->uid)) return 1;
     }
     return 0;
 }

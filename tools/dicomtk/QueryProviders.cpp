@@ -272,12 +272,6 @@ AssociationService* IndexedMove::makeSubAssociation() {
     for (const auto& entry : instances_) {
         const std::string& syntax = entry.second.transferSyntaxUid;
         sub->proposeFor(entry.second.sopClassUid, syntax.empty() ? "1.2.840.10008.1.2" : syntax);
-        // The handler offers an instance only when its SOP class has an
-        // accepted context in a syntax of transferSyntaxTable, which lacks
-        // RLE, JPEG-LS, JPEG 2000 and later ones: the uncompressed
-        // encodings proposed as well let it offer such an instance, which
-        // then goes on the context of its own syntax or is reported.
-        if (findTransferSyntax(syntax.c_str()) == 0) sub->proposeFor(entry.second.sopClassUid, "1.2.840.10008.1.2.1");
     }
     sub->dictionary = dictionary_;
     offered_.clear();
