@@ -97,7 +97,8 @@ set(query_interop_cases
     MoveDcmqrscp      move-dcmqrscp     # dicomtk move from dcmqrscp to a dicomtk serve: instances arrive, values equal
     ServeBadInput     serve-bad-input   # absurd lengths, odd Move Destinations, missing levels: refused, serve goes on
     ServeMoveSyntaxes serve-move-syntaxes # big endian converted for storescp +xi, JPEG 2000 refused; compressed samples as they are
-    ServeGetSyntaxes  serve-get-syntaxes  # the same over C-GET: converted for getscu +xi, JPEG 2000 as it is for getscu +xw
+    ServeGetSyntaxes  serve-get-syntaxes  # the same over C-GET: big endian converted, JPEG 2000 as it is for getscu +xw
+    ServeCancel       serve-cancel      # findscu and movescu --cancel 1: Cancel (0xFE00) with the counts so far, serve goes on
 )
 list(LENGTH query_interop_cases query_interop_length)
 math(EXPR query_interop_last "${query_interop_length} - 1")

@@ -27,6 +27,9 @@ Usage: query_interop.py CASE DICOMTK
                     endian, values equal, the last fails (0xB000, a log line
                     naming it); getscu preferring JPEG 2000 (+xw) receives it
                     in its own syntax, pixel data identical
+  serve-cancel      findscu --cancel 1 and movescu --cancel 1 against dicomtk
+                    serve: the operation ends with status 0xFE00 (Cancel),
+                    a C-MOVE with the counts so far, and serve goes on
   find-dcmqrscp     dicomtk find against dcmqrscp (loaded with storescu):
                     exactly the expected matches
   move-dcmqrscp     dicomtk move has dcmqrscp send to a dicomtk serve: every
@@ -706,6 +709,60 @@ def case_serve_get_syntaxes(dicomtk):
     return net.report(failures)
 
 
+def case_serve_cancel(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths = write_objects(os.path.join(folder, "objects"))
+        received = os.path.join(folder, "received")
+        os.mkdir(received)
+        destination, destination_port = net.start_storescp(received)
+        if destination is None:
+            return net.report(["storescp did not start"])
+        destinations = os.path.join(folder, "destinations")
+        with open(destinations, "w") as handle:
+            handle.write(f"STORESCP 127.0.0.1 {destination_port}\n")
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"), destinations=destinations)
+        try:
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            load_with_storescu(port, paths, failures)
+            every = select("IMAGE")
+            # C-FIND of every image, cancelled after the first answer. serve
+            # sends the seven answers faster than the cancel comes back, so
+            # the cancel may meet a query already answered: either way the
+            # query ends cleanly (the toolkit's own tests stop one midway).
+            status, out, err = net.run(["findscu", "-v", "-S", "-aec", "DICOMTK", "--cancel", "1", "-k",
+                                        "QueryRetrieveLevel=IMAGE", "-k", "SOPInstanceUID", "127.0.0.1", str(port)],
+                                       net.dcmtk_environment())
+            answers = (out + err).count("Find Response:")
+            cancelled = "Received Final Find Response (Cancel)" in out + err and answers < len(every)
+            answered = "Received Final Find Response (Success)" in out + err and answers == len(every)
+            net.expect(status == 0 and (cancelled or answered),
+                       "findscu --cancel 1: the query ends with Cancel, or Success when the cancel came late",
+                       failures, out + err)
+            print(f"       {'cancelled' if cancelled else 'answered whole'} after {answers} of {len(every)} answers")
+            # C-MOVE of every image, cancelled after the first pending answer:
+            # each sub-operation waits for storescp, so the cancel arrives
+            # while some are still to go.
+            status, out, err = net.run(["movescu", "-v", "-S", "-aec", "DICOMTK", "--move", "STORESCP", "--cancel", "1",
+                                        "-k", "QueryRetrieveLevel=IMAGE", "-k",
+                                        "SOPInstanceUID=" + "\\".join(sorted(every)), "127.0.0.1", str(port)],
+                                       net.dcmtk_environment())
+            arrived = net.files_by_uid(received)
+            net.expect("Received Final Move Response (Cancel" in out + err and 0 < len(arrived) < len(every),
+                       "movescu --cancel 1: the move ends with Cancel (0xFE00), some but not every instance sent",
+                       failures, out + err + f"\narrived: {sorted(arrived)}")
+            print(f"       {len(arrived)} of {len(every)} instances sent before the cancel")
+            status, out, err = net.run([dicomtk, "echo", "127.0.0.1", str(port)])
+            net.expect(status == 0, "dicomtk serve goes on: an echo is answered", failures, out + err)
+        finally:
+            if server is not None:
+                net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures,
+                           server.output())
+            destination.stop()
+    return net.report(failures)
+
+
 def loaded_dcmqrscp(dicomtk, folder, failures, destination_port):
     paths = write_objects(os.path.join(folder, "objects"))
     server, port = start_dcmqrscp(folder, destination_port)
@@ -1024,6 +1081,7 @@ CASES = {
     "serve-movescu": (case_serve_movescu, ["movescu", "storescu", "storescp"]),
     "serve-getscu": (case_serve_getscu, ["getscu", "storescu"]),
     "serve-get-syntaxes": (case_serve_get_syntaxes, ["getscu"]),
+    "serve-cancel": (case_serve_cancel, ["findscu", "movescu", "storescu", "storescp"]),
     "find-dcmqrscp": (case_find_dcmqrscp, ["dcmqrscp", "storescu"]),
     "move-dcmqrscp": (case_move_dcmqrscp, ["dcmqrscp", "storescu"]),
     "serve-bad-input": (case_serve_bad_input, ["storescu", "storescp"]),
