@@ -56,7 +56,21 @@ public:
             const std::vector<dimse::Message> messages = dimse::messagesIn(received.back());
             if (messages.size() > taken_) {
                 message = messages[taken_++];
+                lastContextId = message.contextId;
                 return true;
+            }
+            if (!receiveSome()) return false;
+        }
+    }
+
+    // The PDU that opened this connection (an A-ASSOCIATE-RQ, when the
+    // opening bytes are left to the script), decoded into request; false
+    // when it did not come whole or is another PDU.
+    bool associateRequest(AssociateRequestPdu& request) {
+        for (;;) {
+            const std::vector<association::ReceivedPdu> pdus = association::splitPdus(received.back());
+            if (!pdus.empty() && pdus[0].type != 0xFF) {
+                return pdus[0].type == 0x01 && association::decode(pdus[0].bytes, request) == 1;
             }
             if (!receiveSome()) return false;
         }
@@ -79,6 +93,10 @@ public:
     void send(const Bytes& bytes) {
         if (!bytes.empty()) socket_.sendBytes(bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
+
+    // The presentation context of the last message taken: the one to
+    // answer on.
+    uint8_t lastContextId = 0;
 
     // What each connection brought, and whether the other side closed it
     // (rather than going quiet).
