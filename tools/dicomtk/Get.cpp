@@ -90,9 +90,9 @@ const char* const furtherSyntaxes[] = {
     "1.2.840.10008.1.2.4.70",   // JPEG Lossless, first-order prediction
     "1.2.840.10008.1.2.4.50",   // JPEG Baseline
     "1.2.840.10008.1.2.4.90",   // JPEG 2000 lossless only
+    "1.2.840.10008.1.2.5",      // RLE Lossless
     "1.2.840.10008.1.2.4.91",   // JPEG 2000
     "1.2.840.10008.1.2.4.80",   // JPEG-LS lossless
-    "1.2.840.10008.1.2.5",      // RLE Lossless
     "1.2.840.10008.1.2.4.81",   // JPEG-LS near-lossless
     "1.2.840.10008.1.2.4.51",   // JPEG Extended
     "1.2.840.10008.1.2.4.57",   // JPEG Lossless
@@ -385,6 +385,12 @@ int runGet(const std::vector<std::string>& arguments, const std::string& program
     proposeStorage(service, named);
     if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
         return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
+    }
+    // The peer may take the storage classes and still refuse the model.
+    if (service.acceptedContextFor(UidValue(uid)) == 0) {
+        service.release();
+        return fail(peerName(options.peer), std::string("no association for C-GET: the model ") + uid +
+                                                " was not accepted");
     }
     bool anyScpRole = false;
     for (uint32_t index = 0; index < service.proposedRoleSelections.count() && !anyScpRole; ++index) {
