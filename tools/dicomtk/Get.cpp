@@ -179,8 +179,9 @@ private:
 
 // The SOP classes of what the get selects, as far as the peer tells with
 // C-FIND on an association of its own (SOP Classes in Study, or at IMAGE
-// level the SOP Class UID); none when it does not.
-std::vector<std::string> sopClassesOfSelection(const QueryOptions& options) {
+// level the SOP Class UID); none when it does not. interrupted tells
+// whether Ctrl-C cancelled the C-FIND.
+std::vector<std::string> sopClassesOfSelection(const QueryOptions& options, bool& interrupted) {
     SopClassFind find(options.studyRoot ? query_uids::studyRootFind : query_uids::patientRootFind);
     ToolService service;
     service.setCallingAeTitle(options.peer.callingAeTitle.c_str());
@@ -196,6 +197,7 @@ std::vector<std::string> sopClassesOfSelection(const QueryOptions& options) {
     {
         CancelOnInterrupt interrupt(find);
         find.find(&service, identifier.get());
+        interrupted = interrupt.interrupted();
     }
     service.release();
     return find.classes;
@@ -374,7 +376,11 @@ int runGet(const std::vector<std::string>& arguments, const std::string& program
     }
 
     std::vector<std::string> named;
-    if (options.level != "PATIENT") named = sopClassesOfSelection(options);
+    if (options.level != "PATIENT") {
+        bool interrupted = false;
+        named = sopClassesOfSelection(options, interrupted);
+        if (interrupted) return reportCancelled(options.peer, false, 0);
+    }
 
     const char* uid = options.studyRoot ? query_uids::studyRootGet : query_uids::patientRootGet;
     StoreSender service;
