@@ -111,3 +111,23 @@ foreach(index RANGE 0 ${query_interop_last} 2)
   # A case takes a few seconds; query_interop.py gives each program 30 s.
   set_tests_properties(Interop.QueryRetrieve.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
 endforeach()
+
+# dicomtk get from DCMTK's dcmqrscp on 127.0.0.1, pydicom comparing what
+# arrived with what was stored (get_interop.py; its cases are listed in its
+# usage text).
+set(get_interop_script ${CMAKE_CURRENT_SOURCE_DIR}/interop/get_interop.py)
+set(get_interop_cases
+    GetDcmqrscp   get-dcmqrscp   # -P and -S at each level: exactly the selected instances arrive, values equal
+    GetRefused    get-refused    # dcmqrscp without C-GET: refused, a message, nothing written
+)
+list(LENGTH get_interop_cases get_interop_length)
+math(EXPR get_interop_last "${get_interop_length} - 1")
+foreach(index RANGE 0 ${get_interop_last} 2)
+  math(EXPR case_index "${index} + 1")
+  list(GET get_interop_cases ${index} name)
+  list(GET get_interop_cases ${case_index} case)
+  add_test(NAME Interop.QueryRetrieve.${name}
+           COMMAND ${interop_python} ${get_interop_script} ${case} $<TARGET_FILE:dicomtk>)
+  # A case takes a few seconds; the scripts give each program 30 s.
+  set_tests_properties(Interop.QueryRetrieve.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
+endforeach()

@@ -23,6 +23,7 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
 
 int runFind(const std::vector<std::string>& arguments, const std::string& programPath);
 int runMove(const std::vector<std::string>& arguments, const std::string& programPath);
+int runGet(const std::vector<std::string>& arguments, const std::string& programPath);
 
 // Prints the elements of set as dump does, draining it; with names and the
 // VRs of dictionary when given.
