@@ -57,17 +57,16 @@ const uint8_t storeRequestCommand[] = {
     '1', '.', '2', '.', '3', '.', '4', '.', '5', 0x00,            //   the data set's (0008,0018), its pad included
 };
 
-// C-STORE-RSP to Message ID 7 of a CT image, Success.
+// C-STORE-RSP to Message ID 7 of a CT image, Success: response fields
+// only, no Message ID and no Priority.
 const uint8_t storeResponseCommand[] = {
     0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // (0000,0000) Command Group Length, 4 bytes
-    0x70, 0x00, 0x00, 0x00,                          //   112
+    0x5C, 0x00, 0x00, 0x00,                          //   92
     0x00, 0x00, 0x02, 0x00, 0x1A, 0x00, 0x00, 0x00,  // (0000,0002) Affected SOP Class UID, 26 bytes
     '1', '.', '2', '.', '8', '4', '0', '.', '1', '0', '0', '0', '8', '.',  //   CT Image Storage,
     '5', '.', '1', '.', '4', '.', '1', '.', '1', '.', '2', 0x00,            //   zero pad
     0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0x80,  // (0000,0100) Command Field C-STORE-RSP
-    0x00, 0x00, 0x10, 0x01, 0x02, 0x00, 0x00, 0x00, 0x07, 0x00,  // (0000,0110) Message ID 7
     0x00, 0x00, 0x20, 0x01, 0x02, 0x00, 0x00, 0x00, 0x07, 0x00,  // (0000,0120) Message ID Being Responded To 7
-    0x00, 0x00, 0x00, 0x07, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,  // (0000,0700) Priority medium
     0x00, 0x00, 0x00, 0x08, 0x02, 0x00, 0x00, 0x00, 0x01, 0x01,  // (0000,0800) Data Set Type: none
     0x00, 0x00, 0x00, 0x09, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,  // (0000,0900) Status Success
     0x00, 0x00, 0x00, 0x10, 0x0A, 0x00, 0x00, 0x00,              // (0000,1000) Affected SOP Instance UID, 10 bytes
@@ -90,14 +89,12 @@ const uint8_t findRequestCommand[] = {
 // C-FIND-RSP to Message ID 5, Pending with an identifier.
 const uint8_t findResponseCommand[] = {
     0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // (0000,0000) Command Group Length, 4 bytes
-    0x60, 0x00, 0x00, 0x00,                          //   96
+    0x4C, 0x00, 0x00, 0x00,                          //   76
     0x00, 0x00, 0x02, 0x00, 0x1C, 0x00, 0x00, 0x00,  // (0000,0002) Affected SOP Class UID, 28 bytes
     '1', '.', '2', '.', '8', '4', '0', '.', '1', '0', '0', '0', '8', '.',  //   Patient Root Find,
     '5', '.', '1', '.', '4', '.', '1', '.', '2', '.', '1', '.', '1', 0x00,  //   zero pad
     0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x20, 0x80,  // (0000,0100) Command Field C-FIND-RSP
-    0x00, 0x00, 0x10, 0x01, 0x02, 0x00, 0x00, 0x00, 0x05, 0x00,  // (0000,0110) Message ID 5
     0x00, 0x00, 0x20, 0x01, 0x02, 0x00, 0x00, 0x00, 0x05, 0x00,  // (0000,0120) Message ID Being Responded To 5
-    0x00, 0x00, 0x00, 0x07, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,  // (0000,0700) Priority medium
     0x00, 0x00, 0x00, 0x08, 0x02, 0x00, 0x00, 0x00, 0x02, 0x01,  // (0000,0800) Data Set Type: a data set follows
     0x00, 0x00, 0x00, 0x09, 0x02, 0x00, 0x00, 0x00, 0x00, 0xFF,  // (0000,0900) Status Pending
 };
@@ -120,14 +117,12 @@ const uint8_t moveRequestCommand[] = {
 // C-MOVE-RSP to Message ID 5, Pending: 3 remaining, 2 completed, 1 failed, 0 warning.
 const uint8_t moveResponseCommand[] = {
     0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00,  // (0000,0000) Command Group Length, 4 bytes
-    0x88, 0x00, 0x00, 0x00,                          //   136
+    0x74, 0x00, 0x00, 0x00,                          //   116
     0x00, 0x00, 0x02, 0x00, 0x1C, 0x00, 0x00, 0x00,  // (0000,0002) Affected SOP Class UID, 28 bytes
     '1', '.', '2', '.', '8', '4', '0', '.', '1', '0', '0', '0', '8', '.',  //   Patient Root Move,
     '5', '.', '1', '.', '4', '.', '1', '.', '2', '.', '1', '.', '2', 0x00,  //   zero pad
     0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x21, 0x80,  // (0000,0100) Command Field C-MOVE-RSP
-    0x00, 0x00, 0x10, 0x01, 0x02, 0x00, 0x00, 0x00, 0x05, 0x00,  // (0000,0110) Message ID 5
     0x00, 0x00, 0x20, 0x01, 0x02, 0x00, 0x00, 0x00, 0x05, 0x00,  // (0000,0120) Message ID Being Responded To 5
-    0x00, 0x00, 0x00, 0x07, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,  // (0000,0700) Priority medium
     0x00, 0x00, 0x00, 0x08, 0x02, 0x00, 0x00, 0x00, 0x01, 0x01,  // (0000,0800) Data Set Type: none
     0x00, 0x00, 0x00, 0x09, 0x02, 0x00, 0x00, 0x00, 0x00, 0xFF,  // (0000,0900) Status Pending
     0x00, 0x00, 0x20, 0x10, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00,  // (0000,1020) Remaining Sub-operations 3
@@ -279,17 +274,17 @@ TEST_F(CommandMessages, StoreResponseAnswersMessageSevenAndEmptiesTheRequest) {
     EXPECT_EQ(messages[0].bytes, bytesOf(storeResponseCommand));
 }
 
-TEST_F(CommandMessages, StoreResponseRepeatsPriorityAndStatusAndDropsTheRest) {
+// A response carries no Priority, whatever the request's.
+TEST_F(CommandMessages, StoreResponseCarriesTheStatusAndDropsPriorityAndTheRest) {
     struct Case {
         const char* name;
         int priority;  // -1: absent
         uint16_t status;
-        uint16_t expectedPriority;
     };
     const Case cases[] = {
-        {"high priority, warning", 0x0001, 0xB000, 0x0001},
-        {"low priority, out of resources", 0x0002, 0xA700, 0x0002},
-        {"no priority", -1, 0x0000, 0x0000},
+        {"high priority, warning", 0x0001, 0xB000},
+        {"low priority, out of resources", 0x0002, 0xA700},
+        {"no priority", -1, 0x0000},
     };
     CtImageStorage storage;
     for (const Case& row : cases) {
@@ -310,13 +305,10 @@ TEST_F(CommandMessages, StoreResponseRepeatsPriorityAndStatusAndDropsTheRest) {
         std::snprintf(expected, sizeof expected,
                       "(0000,0002) 26 312E322E3834302E31303030382E352E312E342E312E312E3200\n"
                       "(0000,0100) 2 0180\n"
-                      "(0000,0110) 2 0700\n"
                       "(0000,0120) 2 0700\n"
-                      "(0000,0700) 2 %02X%02X\n"
                       "(0000,0800) 2 0101\n"
                       "(0000,0900) 2 %02X%02X\n",
-                      cases[index].expectedPriority & 0xFF, cases[index].expectedPriority >> 8, cases[index].status & 0xFF,
-                      cases[index].status >> 8);
+                      cases[index].status & 0xFF, cases[index].status >> 8);
         EXPECT_EQ(datasets::describe(response.get()), expected);
     }
 }
@@ -422,7 +414,8 @@ TEST_F(CommandMessages, FindResponsesPendingThenFinalFromOneRequest) {
         auto response = decodeCommand(messages[expected.index].bytes);
         ASSERT_NE(response, nullptr);
         EXPECT_EQ(response->findU16(0x0000, 0x0100), 0x8020);
-        EXPECT_EQ(response->findU16(0x0000, 0x0110), 5);
+        EXPECT_FALSE(has(*response, 0x0110));  // response fields only
+        EXPECT_FALSE(has(*response, 0x0700));
         EXPECT_EQ(response->findU16(0x0000, 0x0120), 5);
         EXPECT_EQ(response->findU16(0x0000, 0x0900), expected.status);
         EXPECT_EQ(response->findU16(0x0000, 0x0800), expected.dataSetType);

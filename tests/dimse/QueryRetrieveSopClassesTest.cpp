@@ -110,11 +110,18 @@ public:
         thread_ = std::thread([this] { serve(); });
     }
     ~Destination() {
-        thread_.join();
+        finish();
         platform::closeSocket(listening_);
+    }
+    // Waits until the sub-association has ended.
+    void finish() {
+        if (thread_.joinable()) thread_.join();
     }
     int stored = 0;
     uint16_t port;
+    // Move Originator AE title and Message ID of each C-STORE request.
+    std::vector<std::string> originators;
+    std::string lastOriginator;
 
 private:
     class Answering : public StorageSopClass {
@@ -122,6 +129,7 @@ private:
         explicit Answering(Destination& owner) : owner_(owner) {}
         uint16_t storeAnyDataSet(DataSet*) override {
             const size_t index = static_cast<size_t>(owner_.stored++);
+            owner_.originators.push_back(owner_.lastOriginator);
             return index < owner_.statuses_.size() ? owner_.statuses_[index] : uint16_t{StatusSuccess};
         }
 
@@ -137,6 +145,10 @@ private:
         for (;;) {
             CommandSet command;
             if (!service.readMessage(command)) break;
+            lastOriginator = dimse::valueText(command, 0x0000, MoveOriginatorAeTitle) + "/" +
+                             (dimse::has(command, MoveOriginatorMessageId)
+                                  ? std::to_string(command.findU16(0x0000, MoveOriginatorMessageId))
+                                  : "-");
             ObjectDataSet data;
             if (!storage.handleAnyCommand(&service, &command, &data)) break;
         }
@@ -221,6 +233,7 @@ TEST(MoveSopClass, UserTakesTheFirstResponseThatIsNotPendingAsTheFinalOne) {
     ObjectDataSet identifier;
     identifier.addElement(textElement(0x0008, 0x0052, "STUDY "));
     StudyRootMove mover;
+    idCounter = 1;  // the request is Message ID 1, which the responses name
     EXPECT_EQ(mover.move(&service, &identifier, "DEST"), 1);
     EXPECT_EQ(mover.finalStatus, StatusSuccess);
     // The request went out with the destination padded to 16 bytes.
@@ -290,14 +303,17 @@ TEST(MoveSopClass, ProviderCountsEverySubOperationByItsOutcome) {
         std::vector<std::string> matches;
         std::vector<uint16_t> destinationAnswers;
         std::vector<Counts> responses;
+        std::string failedList;  // of the final response; empty: no data set
     };
     const Case cases[] = {
         {"three stored", {ctImage, ctImage, ctImage}, {},
-         {{StatusPending, 2, 1, 0}, {StatusPending, 1, 2, 0}, {StatusSuccess, 0, 3, 0}}},
+         {{StatusPending, 2, 1, 0}, {StatusPending, 1, 2, 0}, {StatusSuccess, 0, 3, 0}}, ""},
         {"the second refused", {ctImage, ctImage, ctImage}, {StatusSuccess, 0xA700},
-         {{StatusPending, 2, 1, 0}, {StatusPending, 1, 1, 1}, {StatusSubOperationsFailed, 0, 2, 1}}},
-        {"a match without SOP class is dropped", {ctImage, ""}, {}, {{StatusSuccess, 0, 1, 0}}},
-        {"no match", {}, {}, {{StatusSuccess, 0, 0, 0}}},
+         {{StatusPending, 2, 1, 0}, {StatusPending, 1, 1, 1}, {StatusSubOperationsFailed, 0, 2, 1}}, "1.2.3.2"},
+        {"every one refused", {ctImage, ctImage}, {0xA700, 0xC000},
+         {{StatusPending, 1, 0, 1}, {StatusSubOperationsAllFailed, 0, 0, 2}}, "1.2.3.1\\1.2.3.2"},
+        {"a match without SOP class is dropped", {ctImage, ""}, {}, {{StatusSuccess, 0, 1, 0}}, ""},
+        {"no match", {}, {}, {{StatusSuccess, 0, 0, 0}}, ""},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(row.name);
@@ -319,8 +335,21 @@ TEST(MoveSopClass, ProviderCountsEverySubOperationByItsOutcome) {
         }
         EXPECT_EQ(mover.handleCommand(&service, &command), 1);
         store.reset();
-        const auto responses = responsesIn(peer.hangUp());
+        const Bytes received = peer.hangUp();
+        const auto responses = responsesIn(received);
         ASSERT_EQ(responses.size(), row.responses.size());
+        const auto messages = dimse::messagesIn(received);
+        ASSERT_FALSE(messages.empty());
+        if (row.failedList.empty()) {
+            EXPECT_TRUE(messages.back().command);
+        } else {
+            ASSERT_FALSE(messages.back().command);
+            auto list = dimse::decodeDataSet(messages.back().bytes);
+            ASSERT_NE(list, nullptr);
+            std::string text = dimse::valueText(*list, 0x0008, 0x0058);
+            while (!text.empty() && text.back() == '\0') text.pop_back();
+            EXPECT_EQ(text, row.failedList);
+        }
         for (size_t index = 0; index < responses.size(); ++index) {
             SCOPED_TRACE(index);
             const CommandSet& response = *responses[index].command;
@@ -335,5 +364,123 @@ TEST(MoveSopClass, ProviderCountsEverySubOperationByItsOutcome) {
                       row.responses[index].completed);
             EXPECT_EQ(const_cast<CommandSet&>(response).findU16(0x0000, FailedSubOperations), row.responses[index].failed);
         }
+    }
+}
+
+// Each C-STORE of a C-MOVE names the AE title that asked and the C-MOVE's
+// Message ID as Move Originator.
+TEST(MoveSopClass, SubOperationsNameTheMoveOriginator) {
+    const Bytes destination = {'S', 'T', 'O', 'R', 'E', 'S', 'C', 'P'};
+    AssociationService service;
+    dimse::AcceptedPeer peer(service, studyRootContexts,
+                             dataBytes({{3, 0x03, requestCommand(query_uids::studyRootMove, CMoveRequest, 9, &destination)}}) +
+                                 dataBytes({{3, 0x02, studyIdentifier()}}));
+    ASSERT_EQ(peer.accepted, 1);
+    CommandSet command;
+    ASSERT_EQ(service.readMessage(command), 1);
+    auto store = std::make_unique<Destination>(std::vector<uint16_t>{});
+    Mover mover;
+    mover.sopClasses = {ctImage, ctImage};
+    mover.destinationPort = association::portText(store->port);
+    EXPECT_EQ(mover.handleCommand(&service, &command), 1);
+    store->finish();
+    // The requester's calling AE title "PEER", the C-MOVE's Message ID 9.
+    EXPECT_EQ(store->originators, (std::vector<std::string>{"PEER/9", "PEER/9"}));
+    peer.hangUp();
+}
+
+// A C-CANCEL-RQ of the operation stops the provider after the match or
+// sub-operation under way: a final 0xFE00 with the counts so far.
+TEST(QueryRetrieveProviders, StopOnACancelOfTheirOperation) {
+    const Bytes cancelOf9 = dimse::implicitBytes({u16Element(0x0000, CommandField, CCancelRequest),
+                                                  u16Element(0x0000, MessageIdBeingRespondedTo, 9),
+                                                  u16Element(0x0000, CommandDataSetType, NoDataSet)});
+    const Bytes cancelOf8 = dimse::implicitBytes({u16Element(0x0000, CommandField, CCancelRequest),
+                                                  u16Element(0x0000, MessageIdBeingRespondedTo, 8),
+                                                  u16Element(0x0000, CommandDataSetType, NoDataSet)});
+    {
+        SCOPED_TRACE("C-FIND: one match, then Cancel");
+        AssociationService service;
+        dimse::AcceptedPeer peer(service, studyRootContexts,
+                                 dataBytes({{1, 0x03, requestCommand(query_uids::studyRootFind, CFindRequest, 9)}}) +
+                                     dataBytes({{1, 0x02, studyIdentifier()}}) + dataBytes({{1, 0x03, cancelOf9}}));
+        ASSERT_EQ(peer.accepted, 1);
+        CommandSet command;
+        ASSERT_EQ(service.readMessage(command), 1);
+        Finder finder;
+        finder.sopClasses.assign(3, ctImage);
+        EXPECT_EQ(finder.handleCommand(&service, &command), 1);
+        const auto responses = responsesIn(peer.hangUp());
+        ASSERT_EQ(responses.size(), 2u);
+        EXPECT_EQ(statusOf(responses[0]), StatusPending);
+        EXPECT_EQ(statusOf(responses[1]), StatusCancel);
+        EXPECT_FALSE(responses[1].withData);
+    }
+    {
+        SCOPED_TRACE("C-FIND: a cancel of another operation is passed over");
+        AssociationService service;
+        dimse::AcceptedPeer peer(service, studyRootContexts,
+                                 dataBytes({{1, 0x03, requestCommand(query_uids::studyRootFind, CFindRequest, 9)}}) +
+                                     dataBytes({{1, 0x02, studyIdentifier()}}) + dataBytes({{1, 0x03, cancelOf8}}));
+        ASSERT_EQ(peer.accepted, 1);
+        CommandSet command;
+        ASSERT_EQ(service.readMessage(command), 1);
+        Finder finder;
+        finder.sopClasses.assign(3, ctImage);
+        EXPECT_EQ(finder.handleCommand(&service, &command), 1);
+        const auto responses = responsesIn(peer.hangUp());
+        ASSERT_EQ(responses.size(), 4u);
+        EXPECT_EQ(statusOf(responses[3]), StatusSuccess);
+    }
+    {
+        SCOPED_TRACE("C-MOVE: one sub-operation, then Cancel with the counts");
+        const Bytes destination = {'S', 'T', 'O', 'R', 'E', 'S', 'C', 'P'};
+        AssociationService service;
+        dimse::AcceptedPeer peer(
+            service, studyRootContexts,
+            dataBytes({{3, 0x03, requestCommand(query_uids::studyRootMove, CMoveRequest, 9, &destination)}}) +
+                dataBytes({{3, 0x02, studyIdentifier()}}) + dataBytes({{3, 0x03, cancelOf9}}));
+        ASSERT_EQ(peer.accepted, 1);
+        CommandSet command;
+        ASSERT_EQ(service.readMessage(command), 1);
+        auto store = std::make_unique<Destination>(std::vector<uint16_t>{});
+        Mover mover;
+        mover.sopClasses.assign(3, ctImage);
+        mover.destinationPort = association::portText(store->port);
+        EXPECT_EQ(mover.handleCommand(&service, &command), 1);
+        store.reset();
+        const auto responses = responsesIn(peer.hangUp());
+        ASSERT_EQ(responses.size(), 1u);
+        EXPECT_EQ(statusOf(responses[0]), StatusCancel);
+        EXPECT_EQ(responses[0].command->findU16(0x0000, RemainingSubOperations), 2);
+        EXPECT_EQ(responses[0].command->findU16(0x0000, CompletedSubOperations), 1);
+        EXPECT_EQ(responses[0].command->findU16(0x0000, FailedSubOperations), 0);
+    }
+}
+
+// A response that names another Message ID than the request's fails the
+// operation and aborts the association.
+TEST(QueryRetrieveUsers, AResponseToAnotherMessageAbortsTheAssociation) {
+    auto response = [](uint16_t respondedTo) {
+        return dimse::implicitBytes({textElement(0x0000, 0x0002, query_uids::studyRootFind),
+                                     u16Element(0x0000, 0x0100, CFindResponse), u16Element(0x0000, 0x0120, respondedTo),
+                                     u16Element(0x0000, 0x0800, 0x0101), u16Element(0x0000, 0x0900, StatusSuccess)});
+    };
+    for (const uint16_t respondedTo : {uint16_t{1}, uint16_t{2}}) {
+        SCOPED_TRACE(respondedTo);
+        AssociationService service;
+        dimse::RequestedPeer peer(service, {query_uids::studyRootFind},
+                                  {{1, ContextAccepted, association::implicitLittle}},
+                                  dataBytes({{1, 0x03, response(respondedTo)}}));
+        ASSERT_EQ(peer.established, 1);
+        ObjectDataSet identifier;
+        identifier.addElement(textElement(0x0008, 0x0052, "STUDY "));
+        StudyRootFind finder;
+        idCounter = 1;  // the request is Message ID 1
+        EXPECT_EQ(finder.find(&service, &identifier), respondedTo == 1 ? 1 : 0);
+        EXPECT_EQ(service.isEstablished(), respondedTo == 1 ? 1 : 0);
+        const auto types = dimse::pduTypesIn(peer.hangUp());
+        ASSERT_FALSE(types.empty());
+        EXPECT_EQ(types.back() == 0x07, respondedTo != 1);  // A-ABORT
     }
 }

@@ -68,6 +68,7 @@ set(network_interop_cases
     ServeDefaultAec    serve-default-aec  # storescu with DCMTK's default called AE title
     EchoStorescp       echo-storescp      # dicomtk echo verifies storescp
     StoreStorescp      store-storescp     # dicomtk store to storescp: every file received, values equal
+    StoreConverts      store-converts     # dicomtk store of big endian files to storescp +xi: converted, values equal
     StoreServe         store-serve        # dicomtk store to dicomtk serve
     EchoNothing        echo-nothing       # dicomtk echo where nothing listens: one line, status not 0
     ServeKeepsSamples  serve-keeps-samples # every pydicom sample stored by serve compares equal at every depth
@@ -91,9 +92,13 @@ set(query_interop_script ${CMAKE_CURRENT_SOURCE_DIR}/interop/query_interop.py)
 set(query_interop_cases
     ServeFindscu      serve-findscu     # findscu -P and -S at each level: exactly the expected matches
     ServeMovescu      serve-movescu     # movescu to storescp: every instance of the selection arrives, values equal
+    ServeGetscu       serve-getscu      # getscu with C-GET at each level, both models: every selected instance arrives, values equal
     FindDcmqrscp      find-dcmqrscp     # dicomtk find against dcmqrscp: exactly the expected matches
     MoveDcmqrscp      move-dcmqrscp     # dicomtk move from dcmqrscp to a dicomtk serve: instances arrive, values equal
     ServeBadInput     serve-bad-input   # absurd lengths, odd Move Destinations, missing levels: refused, serve goes on
+    ServeMoveSyntaxes serve-move-syntaxes # big endian converted for storescp +xi, JPEG 2000 refused; compressed samples as they are
+    ServeGetSyntaxes  serve-get-syntaxes  # the same over C-GET: big endian converted, JPEG 2000 as it is for getscu +xw
+    ServeCancel       serve-cancel      # findscu and movescu --cancel 1: Cancel (0xFE00) with the counts so far, serve goes on
 )
 list(LENGTH query_interop_cases query_interop_length)
 math(EXPR query_interop_last "${query_interop_length} - 1")
@@ -104,5 +109,25 @@ foreach(index RANGE 0 ${query_interop_last} 2)
   add_test(NAME Interop.QueryRetrieve.${name}
            COMMAND ${interop_python} ${query_interop_script} ${case} $<TARGET_FILE:dicomtk>)
   # A case takes a few seconds; query_interop.py gives each program 30 s.
+  set_tests_properties(Interop.QueryRetrieve.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
+endforeach()
+
+# dicomtk get from DCMTK's dcmqrscp on 127.0.0.1, pydicom comparing what
+# arrived with what was stored (get_interop.py; its cases are listed in its
+# usage text).
+set(get_interop_script ${CMAKE_CURRENT_SOURCE_DIR}/interop/get_interop.py)
+set(get_interop_cases
+    GetDcmqrscp   get-dcmqrscp   # -P and -S at each level: exactly the selected instances arrive, values equal
+    GetRefused    get-refused    # dcmqrscp without C-GET: refused, a message, nothing written
+)
+list(LENGTH get_interop_cases get_interop_length)
+math(EXPR get_interop_last "${get_interop_length} - 1")
+foreach(index RANGE 0 ${get_interop_last} 2)
+  math(EXPR case_index "${index} + 1")
+  list(GET get_interop_cases ${index} name)
+  list(GET get_interop_cases ${case_index} case)
+  add_test(NAME Interop.QueryRetrieve.${name}
+           COMMAND ${interop_python} ${get_interop_script} ${case} $<TARGET_FILE:dicomtk>)
+  # A case takes a few seconds; the scripts give each program 30 s.
   set_tests_properties(Interop.QueryRetrieve.${name} PROPERTIES LABELS interop TIMEOUT 120 SKIP_RETURN_CODE 77)
 endforeach()

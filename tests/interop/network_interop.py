@@ -467,6 +467,47 @@ def case_store_storescp(dicomtk):
     return report(failures)
 
 
+def case_store_converts(dicomtk):
+    """dicomtk store of big endian files to a storescp that accepts implicit VR little endian only."""
+    if shutil.which("storescp") is None:
+        return skip("storescp")
+    failures = []
+    names = ["MR_small_bigendian.dcm", "ExplVR_BigEnd.dcm"]
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        received = os.path.join(folder, "received")
+        os.mkdir(received)
+        for _ in range(5):
+            port = free_port()
+            server = Background(["storescp", "+xi", "-od", received, str(port)], dcmtk_environment())
+            if server.wait_listening(port):
+                break
+            server.stop()
+            server = None
+        if server is None:
+            return report(["storescp +xi did not start"])
+        status, out, err = run([dicomtk, "store", "127.0.0.1", str(port)] + [sample_path(name) for name in names])
+        server.stop()
+        expect(status == 0 and out.count("stored (status 0x0000)") == len(names),
+               "dicomtk store sends both big endian files to storescp +xi", failures, out + err)
+        arrived = files_by_uid(received)
+        for name in names:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                uid = str(pydicom.dcmread(sample_path(name), stop_before_pixels=True).SOPInstanceUID)
+            path = arrived.get(uid)
+            if path is None:
+                failures.append(name)
+                print(f"FAIL {name}: not received")
+                continue
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                syntax = str(pydicom.dcmread(path, stop_before_pixels=True).file_meta.TransferSyntaxUID)
+            expect(syntax == IMPLICIT_LE, f"{name} arrives in implicit VR little endian", failures, syntax)
+            problems = value_differences(sample_path(name), path)
+            expect(not problems, f"{name} arrives with equal values", failures, "\n".join(problems))
+    return report(failures)
+
+
 def case_store_serve(dicomtk):
     failures = []
     print_excluded()
@@ -627,6 +668,7 @@ CASES = {
     "serve-default-aec": (case_serve_default_aec, "storescu"),
     "echo-storescp": (case_echo_storescp, "storescp"),
     "store-storescp": (case_store_storescp, "storescp"),
+    "store-converts": (case_store_converts, "storescp"),
     "store-serve": (case_store_serve, None),
     "echo-nothing": (case_echo_nothing, None),
     "serve-keeps-samples": (case_serve_keeps_samples, None),

@@ -12,13 +12,34 @@ Usage: query_interop.py CASE DICOMTK
 
   serve-findscu     findscu -P and -S at each level against dicomtk serve,
                     with wildcard, range and UID list keys: exactly the
-                    expected matches
+                    expected matches; the counts, Modalities in Study,
+                    Retrieve AE Title, Instance Availability and image keys
+                    from the files: exact values; no worklist context
   serve-movescu     movescu asks dicomtk serve to send a study to storescp:
                     every instance of it arrives, none other, values equal
+  serve-getscu      getscu retrieves from dicomtk serve with C-GET at PATIENT,
+                    STUDY, SERIES and IMAGE level, Patient and Study Root:
+                    every selected instance arrives on getscu's own
+                    association, none other, values equal
+  serve-get-syntaxes  getscu, which proposes explicit VR little endian first for
+                    what it receives, retrieves big endian objects and a
+                    JPEG 2000 one: the first arrive converted into little
+                    endian, values equal, the last fails (0xB000, a log line
+                    naming it); getscu preferring JPEG 2000 (+xw) receives it
+                    in its own syntax, pixel data identical
+  serve-cancel      findscu --cancel 1 and movescu --cancel 1 against dicomtk
+                    serve: the operation ends with status 0xFE00 (Cancel),
+                    a C-MOVE with the counts so far, and serve goes on
   find-dcmqrscp     dicomtk find against dcmqrscp (loaded with storescu):
                     exactly the expected matches
   move-dcmqrscp     dicomtk move has dcmqrscp send to a dicomtk serve: every
                     selected instance arrives, values equal
+  serve-move-syntaxes  movescu has dicomtk serve send big endian objects and
+                    a JPEG 2000 one to storescp +xi (implicit VR little
+                    endian only): the first arrive converted, values equal,
+                    the last fails with a log line; and every compressed
+                    sample of pydicom to storescp +xa and to another dicomtk
+                    serve: each arrives in its own syntax, pixel data identical
   serve-bad-input   a raw client sends dicomtk serve a C-FIND identifier with
                     an absurd length, C-MOVEs with odd Move Destinations and
                     a query for a level the model has not: a failure status
@@ -100,7 +121,8 @@ def write_objects(folder):
         dataset.StudyDate = date
         dataset.StudyTime = "101500"
         dataset.AccessionNumber = f"ACC{index}"
-        dataset.Modality = "OT"
+        # Series 2 of a study is CT, for Modalities in Study to gather.
+        dataset.Modality = "CT" if series.endswith(".2") else "OT"
         dataset.ConversionType = "WSD"
         dataset.PatientName = name
         dataset.PatientID = patient
@@ -277,6 +299,13 @@ def dicomtk_find(dicomtk, port, model, level, keys, called):
 # --------------------------------------------------------------------------
 # The cases
 
+def text_of(value):
+    """A value as its DICOM text: several values separated by backslashes."""
+    if isinstance(value, (list, pydicom.multival.MultiValue)):
+        return "\\".join(str(part) for part in value)
+    return str(value)
+
+
 def case_serve_findscu(dicomtk):
     failures = []
     with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
@@ -311,6 +340,41 @@ def case_serve_findscu(dicomtk):
             lengths = re.findall(r"\([0-9a-fA-F]{4},0000\)", answers)
             net.expect(status == 0 and "(0020,000d)" in answers and not lengths,
                        "findscu -S STUDY: the answers carry no group lengths", failures, f"found {lengths}\n" + out + err)
+            # The counts, Modalities in Study, Retrieve AE Title and Instance
+            # Availability, and image keys the index does not keep.
+            counted = [
+                ("P", "PATIENT", ["PatientID=PID1", "NumberOfPatientRelatedStudies",
+                                  "NumberOfPatientRelatedSeries", "NumberOfPatientRelatedInstances",
+                                  "RetrieveAETitle"],
+                 {"NumberOfPatientRelatedStudies": "2", "NumberOfPatientRelatedSeries": "3",
+                  "NumberOfPatientRelatedInstances": "4", "RetrieveAETitle": "DICOMTK"}),
+                ("S", "STUDY", [f"StudyInstanceUID={S1}", "NumberOfStudyRelatedSeries",
+                                "NumberOfStudyRelatedInstances", "ModalitiesInStudy", "SOPClassesInStudy",
+                                "NumberOfPatientRelatedStudies", "RetrieveAETitle", "InstanceAvailability"],
+                 {"NumberOfStudyRelatedSeries": "2", "NumberOfStudyRelatedInstances": "3",
+                  "ModalitiesInStudy": "CT\\OT", "SOPClassesInStudy": SECONDARY_CAPTURE,
+                  "NumberOfPatientRelatedStudies": "2", "RetrieveAETitle": "DICOMTK",
+                  "InstanceAvailability": "ONLINE"}),
+                ("S", "SERIES", [f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series_uid('1', '1')}",
+                                 "NumberOfSeriesRelatedInstances", "RetrieveAETitle"],
+                 {"NumberOfSeriesRelatedInstances": "2", "RetrieveAETitle": "DICOMTK"}),
+                ("S", "IMAGE", [f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series_uid('1', '2')}",
+                                "SOPInstanceUID", "Rows", "Columns", "BitsAllocated", "PhotometricInterpretation",
+                                "InstanceAvailability", "RetrieveAETitle"],
+                 {"Rows": "4", "Columns": "4", "BitsAllocated": "8", "PhotometricInterpretation": "MONOCHROME2",
+                  "InstanceAvailability": "ONLINE", "RetrieveAETitle": "DICOMTK"}),
+            ]
+            for model, level, keys, expected in counted:
+                status, output, identifiers = findscu_matches(port, model, level, keys, folder)
+                got = [{key: text_of(identifier.get(key, "")) for key in expected} for identifier in identifiers]
+                net.expect(status == 0 and got == [expected], f"findscu -{model} {level} {keys[0]}: "
+                           + ", ".join(f"{key} {value}" for key, value in expected.items()), failures,
+                           f"got {got}\n" + output)
+            # Modality Worklist is no service of serve: refused at negotiation.
+            status, out, err = net.run(["findscu", "-W", "-aec", "DICOMTK", "-k", "PatientName", "127.0.0.1",
+                                        str(port)], net.dcmtk_environment())
+            net.expect("No Acceptable Presentation Contexts" in out + err,
+                       "findscu -W: serve accepts no Modality Worklist context", failures, out + err)
             # Study Root has no PATIENT level: a failure status and nothing matched.
             status, output, identifiers = findscu_matches(port, "S", "PATIENT", ["PatientID"], folder)
             final = [line for line in output.splitlines() if "Received Final Find Response" in line]
@@ -369,6 +433,330 @@ def case_serve_movescu(dicomtk):
                                         "127.0.0.1", str(port)], net.dcmtk_environment())
             net.expect("Received Final Move Response (Refused: MoveDestinationUnknown)" in out + err,
                        "movescu to an unknown destination: status 0xA801", failures, out + err)
+        finally:
+            if server is not None:
+                net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures,
+                           server.output())
+            destination.stop()
+    return net.report(failures)
+
+
+def case_serve_getscu(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths = write_objects(os.path.join(folder, "objects"))
+        received = os.path.join(folder, "received")
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"))
+        try:
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            load_with_storescu(port, paths, failures)
+            series = series_uid("1", "2")
+            image = sorted(select("IMAGE", series=series))[0]
+            # (model, keys, expected instances)
+            gets = [
+                ("P", ["QueryRetrieveLevel=PATIENT", "PatientID=PID2"], select("IMAGE", patient="PID2")),
+                ("P", ["QueryRetrieveLevel=STUDY", "PatientID=PID1", f"StudyInstanceUID={S1}"],
+                 select("IMAGE", study=S1)),
+                ("S", ["QueryRetrieveLevel=STUDY", f"StudyInstanceUID={S1}"], select("IMAGE", study=S1)),
+                ("S", ["QueryRetrieveLevel=SERIES", f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series}"],
+                 select("IMAGE", series=series)),
+                ("S", ["QueryRetrieveLevel=IMAGE", f"StudyInstanceUID={S1}", f"SeriesInstanceUID={series}",
+                       f"SOPInstanceUID={image}"], {image}),
+                ("P", ["QueryRetrieveLevel=IMAGE", "PatientID=PID1", f"StudyInstanceUID={S1}",
+                       f"SeriesInstanceUID={series}", f"SOPInstanceUID={image}"], {image}),
+            ]
+            for model, keys, expected in gets:
+                shutil.rmtree(received, ignore_errors=True)
+                os.mkdir(received)
+                command = ["getscu", f"-{model}", "-aec", "DICOMTK", "-od", received]
+                for key in keys:
+                    command += ["-k", key]
+                status, out, err = net.run(command + ["127.0.0.1", str(port)], net.dcmtk_environment())
+                what = f"getscu -{model} " + " ".join(keys)
+                net.expect(status == 0, f"{what}: exits 0", failures, out + err)
+                arrived = net.files_by_uid(received)
+                net.expect(sorted(arrived) == sorted(expected), f"{what}: the {len(expected)} instances arrive, "
+                           "no other", failures, f"got {sorted(arrived)}\nexpected {sorted(expected)}")
+                for uid in sorted(expected & set(arrived)):
+                    problems = net.value_differences(paths[uid], arrived[uid])
+                    net.expect(not problems, f"{what}: {uid} values equal", failures, "\n".join(problems))
+            net.expect(server.wait_for("1 gets", count=len(gets)), "dicomtk serve counts each C-GET", failures,
+                       server.output())
+        finally:
+            if server is not None:
+                net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures,
+                           server.output())
+    return net.report(failures)
+
+
+def start_storescp_with(folder, options):
+    """storescp with extra options (such as +xi or +xa) on a free port: (server, port)."""
+    for _ in range(5):
+        port = net.free_port()
+        server = net.Background(["storescp"] + options + ["-od", folder, str(port)], net.dcmtk_environment())
+        if server.wait_listening(port):
+            return server, port
+        server.stop()
+    return None, 0
+
+
+def sample_meta(name):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        return pydicom.dcmread(net.sample_path(name), stop_before_pixels=True)
+
+
+UNCOMPRESSED_OR_DEFLATED = {"1.2.840.10008.1.2", "1.2.840.10008.1.2.1", "1.2.840.10008.1.2.2",
+                            "1.2.840.10008.1.2.1.99"}
+
+
+def compressed_samples():
+    """pydicom's samples with compressed pixel data that dicomtk store sends, the first by name of
+    each SOP Instance UID: {uid: name}."""
+    found = {}
+    for name, uid in net.sample_files():
+        if name in net.NOT_SENT or uid in found:
+            continue
+        dataset = sample_meta(name)
+        if str(dataset.file_meta.TransferSyntaxUID) in UNCOMPRESSED_OR_DEFLATED:
+            continue
+        found[uid] = name
+    return found
+
+
+def movescu_images(port, destination, uids):
+    command = ["movescu", "-d", "-S", "-aec", "DICOMTK", "--move", destination, "-k", "QueryRetrieveLevel=IMAGE",
+               "-k", "SOPInstanceUID=" + "\\".join(sorted(uids)), "127.0.0.1", str(port)]
+    return net.run(command, net.dcmtk_environment())
+
+
+def pixel_problems(name, path):
+    """How the pixel data and transfer syntax of a received file differ from the sample's."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        source = pydicom.dcmread(net.sample_path(name))
+        arrived = pydicom.dcmread(path)
+    problems = []
+    want, have = str(source.file_meta.TransferSyntaxUID), str(arrived.file_meta.TransferSyntaxUID)
+    if want != have:
+        problems.append(f"arrived in {have}, kept in {want}")
+    if source.PixelData != arrived.get("PixelData"):
+        problems.append("the pixel data differ")
+    return problems
+
+
+def case_serve_move_syntaxes(dicomtk):
+    """C-MOVE of big endian and compressed objects to receivers that accept some syntaxes or all."""
+    failures = []
+    warnings.simplefilter("ignore")
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        places = {}
+        servers = []
+        try:
+            for title, options in (("IMPLICIT", ["+xi"]), ("EVERY", ["+xa"])):
+                received = os.path.join(folder, title)
+                os.mkdir(received)
+                server, port = start_storescp_with(received, options)
+                if server is None:
+                    return net.report([f"storescp {options} did not start"])
+                servers.append(server)
+                places[title] = (received, port)
+            other_store = os.path.join(folder, "other")
+            other, other_port = start_serve(dicomtk, other_store, title="OTHER")
+            if other is None:
+                return net.report(["the second dicomtk serve did not start"])
+            servers.append(other)
+            destinations = os.path.join(folder, "destinations")
+            with open(destinations, "w") as handle:
+                for title, (_, port) in places.items():
+                    handle.write(f"{title} 127.0.0.1 {port}\n")
+                handle.write(f"OTHER 127.0.0.1 {other_port}\n")
+
+            # Big endian objects (16-bit OW and 8-bit OB pixel data) and a
+            # JPEG 2000 one to a receiver of implicit VR little endian only.
+            server, port = start_serve(dicomtk, os.path.join(folder, "store"), destinations=destinations)
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            servers.append(server)
+            big = {str(sample_meta(name).SOPInstanceUID): name for name in ("MR_small_bigendian.dcm",
+                                                                             "ExplVR_BigEnd.dcm")}
+            j2k_name = "JPEG2000.dcm"
+            j2k = sample_meta(j2k_name)
+            j2k_uid, j2k_syntax = str(j2k.SOPInstanceUID), str(j2k.file_meta.TransferSyntaxUID)
+            status, out, err = net.run([dicomtk, "store", "-aec", "DICOMTK", "127.0.0.1", str(port)]
+                                       + [net.sample_path(name) for name in list(big.values()) + [j2k_name]])
+            net.expect(status == 0, "dicomtk store loads two big endian objects and a JPEG 2000 one", failures,
+                       out + err)
+            received, _ = places["IMPLICIT"]
+            status, out, err = movescu_images(port, "IMPLICIT", set(big) | {j2k_uid})
+            final = (out + err).rsplit("Remaining Suboperations", 1)[-1]
+            net.expect("DIMSE Status                  : 0xb000" in final,
+                       "movescu to storescp +xi: the final status 0xB000 says sub-operations failed",
+                       failures, final)
+            counts = {kind: re.search(kind + r" Suboperations\s*:\s*(\d+)", final)
+                      for kind in ("Completed", "Failed", "Warning")}
+            counts = {kind: found.group(1) if found else None for kind, found in counts.items()}
+            net.expect(counts == {"Completed": "2", "Failed": "1", "Warning": "0"},
+                       "the final response counts 2 completed, 1 failed, 0 with a warning", failures,
+                       f"got {counts}\n" + final)
+            arrived = net.files_by_uid(received)
+            net.expect(sorted(arrived) == sorted(big), "the big endian objects arrive, the JPEG 2000 one does not",
+                       failures, f"got {sorted(arrived)}")
+            for uid, name in sorted(big.items()):
+                if uid not in arrived:
+                    continue
+                syntax = str(pydicom.dcmread(arrived[uid], stop_before_pixels=True).file_meta.TransferSyntaxUID)
+                net.expect(syntax == "1.2.840.10008.1.2", f"{name} arrives in implicit VR little endian", failures,
+                           f"arrived in {syntax}")
+                problems = net.value_differences(net.sample_path(name), arrived[uid])
+                net.expect(not problems, f"{name} arrives with equal values", failures, "\n".join(problems))
+            logged = server.wait_for(f"instance {j2k_uid} ", seconds=5)
+            line = next((text for text in server.output().splitlines() if f"instance {j2k_uid} " in text), "")
+            net.expect(logged and j2k_syntax in line and "IMPLICIT" in line,
+                       "serve logs the JPEG 2000 object, its syntax and the receiver", failures, server.output())
+            print(f"       the line: {line}")
+
+            # Every compressed sample to a receiver of every syntax, and to
+            # another dicomtk serve: each arrives in its own syntax.
+            samples = compressed_samples()
+            store = os.path.join(folder, "compressed")
+            server, port = start_serve(dicomtk, store, destinations=destinations)
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            servers.append(server)
+            status, out, err = net.run([dicomtk, "store", "-aec", "DICOMTK", "127.0.0.1", str(port)]
+                                       + [net.sample_path(name) for name in samples.values()])
+            net.expect(status == 0, f"dicomtk store loads the {len(samples)} compressed samples", failures,
+                       out + err)
+            for title, folder_of in (("EVERY", places["EVERY"][0]), ("OTHER", other_store)):
+                status, out, err = movescu_images(port, title, set(samples))
+                net.expect(status == 0 and "DIMSE Status                  : 0x0000" in (out + err).rsplit(
+                           "Remaining Suboperations", 1)[-1],
+                           f"movescu of {len(samples)} compressed objects to {title}: Success", failures, out + err)
+                arrived = net.files_by_uid(folder_of) if title == "EVERY" else {
+                    name[:-4]: os.path.join(folder_of, name) for name in os.listdir(folder_of) if name.endswith(".dcm")}
+                for uid, name in sorted(samples.items(), key=lambda entry: entry[1]):
+                    problems = pixel_problems(name, arrived[uid]) if uid in arrived else ["did not arrive"]
+                    net.expect(not problems, f"{title}: {name} arrives in its own syntax, pixel data identical",
+                               failures, "\n".join(problems))
+        finally:
+            for running in servers:
+                running.stop()
+    return net.report(failures)
+
+
+def getscu_images(port, options, uids, folder):
+    command = ["getscu", "-d", "-S", "-aec", "DICOMTK", "-od", folder] + options + [
+        "-k", "QueryRetrieveLevel=IMAGE", "-k", "SOPInstanceUID=" + "\\".join(sorted(uids)), "127.0.0.1", str(port)]
+    return net.run(command, net.dcmtk_environment())
+
+
+def case_serve_get_syntaxes(dicomtk):
+    """C-GET of big endian and compressed objects by a requester that accepts some syntaxes."""
+    failures = []
+    warnings.simplefilter("ignore")
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"))
+        if server is None:
+            return net.report(["dicomtk serve did not start"])
+        try:
+            big = {str(sample_meta(name).SOPInstanceUID): name for name in ("MR_small_bigendian.dcm",
+                                                                             "ExplVR_BigEnd.dcm")}
+            j2k_name = "JPEG2000.dcm"
+            j2k = sample_meta(j2k_name)
+            j2k_uid, j2k_syntax = str(j2k.SOPInstanceUID), str(j2k.file_meta.TransferSyntaxUID)
+            status, out, err = net.run([dicomtk, "store", "-aec", "DICOMTK", "127.0.0.1", str(port)]
+                                       + [net.sample_path(name) for name in list(big.values()) + [j2k_name]])
+            net.expect(status == 0, "dicomtk store loads two big endian objects and a JPEG 2000 one", failures,
+                       out + err)
+            received = os.path.join(folder, "uncompressed")
+            os.mkdir(received)
+            status, out, err = getscu_images(port, [], set(big) | {j2k_uid}, received)
+            final = (out + err).rsplit("Message Type                  : C-GET RSP", 1)[-1]
+            report = (out + err).rsplit("Final status report", 1)[-1]
+            net.expect("DIMSE Status                  : 0xb000" in final and
+                       re.search(r"Completed Suboperations\s*:\s*2\b", report) and
+                       re.search(r"Failed Suboperations\s*:\s*1\b", report),
+                       "getscu: the final status 0xB000 counts 2 completed, 1 failed", failures, final)
+            arrived = net.files_by_uid(received)
+            net.expect(sorted(arrived) == sorted(big), "the big endian objects arrive, the JPEG 2000 one does not",
+                       failures, f"got {sorted(arrived)}")
+            for uid, name in sorted(big.items()):
+                if uid not in arrived:
+                    continue
+                syntax = str(pydicom.dcmread(arrived[uid], stop_before_pixels=True).file_meta.TransferSyntaxUID)
+                net.expect(syntax == "1.2.840.10008.1.2.1", f"{name} arrives in explicit VR little endian", failures,
+                           f"arrived in {syntax}")
+                problems = net.value_differences(net.sample_path(name), arrived[uid])
+                net.expect(not problems, f"{name} arrives with equal values", failures, "\n".join(problems))
+            logged = server.wait_for(f"instance {j2k_uid} ", seconds=5)
+            line = next((text for text in server.output().splitlines() if f"instance {j2k_uid} " in text), "")
+            net.expect(logged and j2k_syntax in line and "C-GET" in line,
+                       "serve logs the JPEG 2000 object and its syntax", failures, server.output())
+            print(f"       the line: {line}")
+
+            received = os.path.join(folder, "j2k")
+            os.mkdir(received)
+            status, out, err = getscu_images(port, ["+xw"], {j2k_uid}, received)
+            net.expect(status == 0, "getscu +xw: exits 0", failures, out + err)
+            arrived = net.files_by_uid(received)
+            problems = pixel_problems(j2k_name, arrived[j2k_uid]) if j2k_uid in arrived else ["did not arrive"]
+            net.expect(not problems, f"getscu +xw: {j2k_name} arrives in its own syntax, pixel data identical",
+                       failures, "\n".join(problems))
+        finally:
+            server.stop()
+    return net.report(failures)
+
+
+def case_serve_cancel(dicomtk):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="dicomtk-interop-") as folder:
+        paths = write_objects(os.path.join(folder, "objects"))
+        received = os.path.join(folder, "received")
+        os.mkdir(received)
+        destination, destination_port = net.start_storescp(received)
+        if destination is None:
+            return net.report(["storescp did not start"])
+        destinations = os.path.join(folder, "destinations")
+        with open(destinations, "w") as handle:
+            handle.write(f"STORESCP 127.0.0.1 {destination_port}\n")
+        server, port = start_serve(dicomtk, os.path.join(folder, "store"), destinations=destinations)
+        try:
+            if server is None:
+                return net.report(["dicomtk serve did not start"])
+            load_with_storescu(port, paths, failures)
+            every = select("IMAGE")
+            # C-FIND of every image, cancelled after the first answer. serve
+            # sends the seven answers faster than the cancel comes back, so
+            # the cancel may meet a query already answered: either way the
+            # query ends cleanly (the toolkit's own tests stop one midway).
+            status, out, err = net.run(["findscu", "-v", "-S", "-aec", "DICOMTK", "--cancel", "1", "-k",
+                                        "QueryRetrieveLevel=IMAGE", "-k", "SOPInstanceUID", "127.0.0.1", str(port)],
+                                       net.dcmtk_environment())
+            answers = (out + err).count("Find Response:")
+            # (The cancel may also come after the last match but before the
+            # final response: then every match went out, and the end is Cancel.)
+            cancelled = "Received Final Find Response (Cancel" in out + err and answers <= len(every)
+            answered = "Received Final Find Response (Success)" in out + err and answers == len(every)
+            net.expect(status == 0 and (cancelled or answered),
+                       "findscu --cancel 1: the query ends with Cancel, or Success when the cancel came late",
+                       failures, out + err)
+            print(f"       {'cancelled' if cancelled else 'answered whole'} after {answers} of {len(every)} answers")
+            # C-MOVE of every image, cancelled after the first pending answer:
+            # each sub-operation waits for storescp, so the cancel arrives
+            # while some are still to go.
+            status, out, err = net.run(["movescu", "-v", "-S", "-aec", "DICOMTK", "--move", "STORESCP", "--cancel", "1",
+                                        "-k", "QueryRetrieveLevel=IMAGE", "-k",
+                                        "SOPInstanceUID=" + "\\".join(sorted(every)), "127.0.0.1", str(port)],
+                                       net.dcmtk_environment())
+            arrived = net.files_by_uid(received)
+            net.expect("Received Final Move Response (Cancel" in out + err and 0 < len(arrived) < len(every),
+                       "movescu --cancel 1: the move ends with Cancel (0xFE00), some but not every instance sent",
+                       failures, out + err + f"\narrived: {sorted(arrived)}")
+            print(f"       {len(arrived)} of {len(every)} instances sent before the cancel")
+            status, out, err = net.run([dicomtk, "echo", "127.0.0.1", str(port)])
+            net.expect(status == 0, "dicomtk serve goes on: an echo is answered", failures, out + err)
         finally:
             if server is not None:
                 net.expect(server.stop() == 0, "dicomtk serve ends with status 0 on SIGTERM", failures,
@@ -693,9 +1081,13 @@ def case_serve_bad_input(dicomtk):
 CASES = {
     "serve-findscu": (case_serve_findscu, ["findscu", "storescu"]),
     "serve-movescu": (case_serve_movescu, ["movescu", "storescu", "storescp"]),
+    "serve-getscu": (case_serve_getscu, ["getscu", "storescu"]),
+    "serve-get-syntaxes": (case_serve_get_syntaxes, ["getscu"]),
+    "serve-cancel": (case_serve_cancel, ["findscu", "movescu", "storescu", "storescp"]),
     "find-dcmqrscp": (case_find_dcmqrscp, ["dcmqrscp", "storescu"]),
     "move-dcmqrscp": (case_move_dcmqrscp, ["dcmqrscp", "storescu"]),
     "serve-bad-input": (case_serve_bad_input, ["storescu", "storescp"]),
+    "serve-move-syntaxes": (case_serve_move_syntaxes, ["movescu", "storescp"]),
 }
 
 

@@ -351,33 +351,40 @@ TEST(AssociateRequestPdu, SetsAeTitlesOfUpToSixteenCharacters) {
               std::string("ABC") + std::string(13, '\0'));
 }
 
-TEST(AssociateRequestPdu, ReadsARoleSelectionWithSuccessAndCountsItOnce) {
+TEST(AssociateRequestPdu, ReadsARoleSelectionAndKeepsIt) {
     std::vector<uint8_t> bytes = inserted(bytesOf(verificationRequest), versionNameAt, bytesOf(petRoleSubItem));
     bytes = withU16(bytes, userInformationAt + 2, 52 + 35);
     WireStream stream(withSentinel(bytes));
     AssociateRequestPdu pdu;
     ASSERT_EQ(pdu.read(&stream), 1);
     EXPECT_EQ(pdu.pduLength, 234u);
-    EXPECT_EQ(pdu.userInformation.extraLength, 35u);
-    EXPECT_EQ(pdu.userInformation.roleSelection.sopClassUid, UidValue("1.2.840.10008.5.1.4.1.1.128"));
+    EXPECT_EQ(pdu.userInformation.extraLength, 0u);
+    ASSERT_EQ(pdu.userInformation.roleSelections.count(), 1u);
+    EXPECT_EQ(pdu.userInformation.roleSelections.at(0)->element.sopClassUid, UidValue("1.2.840.10008.5.1.4.1.1.128"));
     expectTevarInformation(pdu.userInformation);
     EXPECT_EQ(pdu.encodedSize(), bytes.size());
     expectOnlySentinelLeft(stream);
 }
 
 TEST(AssociateRequestPdu, IsSentAgainWithTheLengthOfWhatItHolds) {
-    // A received request keeps no copy of the role selection; written again
-    // it holds the three kept sub-items, and its lengths say so.
+    // A received request keeps the role selection and no copy of the
+    // sub-items it skipped; written again it holds what it kept, and its
+    // lengths say so.
     std::vector<uint8_t> bytes = inserted(bytesOf(verificationRequest), versionNameAt, bytesOf(petRoleSubItem));
     bytes = withU16(bytes, userInformationAt + 2, 52 + 35);
-    WireStream stream(bytes);
+    // An asynchronous operations window sub-item (maximum 1 invoked, 1 performed).
+    const std::vector<uint8_t> window = {0x53, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x01};
+    std::vector<uint8_t> skipped = inserted(bytes, versionNameAt, window);
+    skipped = withU16(skipped, userInformationAt + 2, 52 + 35 + 8);
+    WireStream stream(skipped);
     AssociateRequestPdu pdu;
     ASSERT_EQ(pdu.read(&stream), 1);
+    EXPECT_EQ(pdu.userInformation.extraLength, 8u);
     WireStream again;
     pdu.write(&again);
     ASSERT_GE(again.output.size(), 6u);
     EXPECT_EQ(pduLengthOf(again.output), again.output.size() - 6);
-    EXPECT_EQ(again.output, bytesOf(verificationRequest));
+    EXPECT_EQ(again.output, withPduLength(bytes, 234));
 }
 
 TEST(AssociateRequestPdu, AStrayTopLevelItemFailsAfterTheItemsBeforeIt) {
@@ -425,7 +432,7 @@ TEST(AssociateRequestPdu, ReadingAnotherRequestKeepsNothingOfThePrevious) {
     pdu.emptyPresentationContexts();
     ASSERT_EQ(pdu.read(&stream), 1);
     EXPECT_EQ(pdu.userInformation.implementationVersionName.value.size(), 0u);
-    EXPECT_EQ(pdu.userInformation.roleSelection.sopClassUid.size(), 0u);
+    EXPECT_EQ(pdu.userInformation.roleSelections.count(), 0u);
     EXPECT_EQ(pdu.userInformation.extraLength, 0u);
     EXPECT_EQ(pdu.userInformation.maximumLengthValue(), 16384u);
     EXPECT_EQ(pdu.presentationContexts.count(), 1u);

@@ -57,7 +57,7 @@ std::vector<uint8_t> asSentAgain(const std::vector<uint8_t>& pdu) {
             result.insert(result.end(), {0x50, 0x00, 0x00, 0x00});
             for (size_t sub = at + 4; sub < end;) {
                 const size_t subEnd = sub + 4 + u16At(pdu, sub + 2);
-                if (pdu[sub] == 0x51 || pdu[sub] == 0x52 || pdu[sub] == 0x55) {
+                if (pdu[sub] == 0x51 || pdu[sub] == 0x52 || pdu[sub] == 0x54 || pdu[sub] == 0x55) {
                     result.insert(result.end(), pdu.begin() + sub,
                                   pdu.begin() + subEnd);
                 }
@@ -190,7 +190,7 @@ TEST(CapturedPdus, StorescuUserIdentityIsSkippedAndCounted) {
     EXPECT_EQ(asSentAgain(capture).size(), capture.size() - 22);
 }
 
-TEST(CapturedPdus, StorescuRoleSelectionsAreCountedAndTheLastKept) {
+TEST(CapturedPdus, StorescuRoleSelectionsAreKeptAndSentAgainByteForByte) {
     const std::vector<uint8_t> capture = bytesOf(captured::storescuRoleSelectionRequest);
     expectRequest(capture, "STORESCU",
                   {
@@ -198,13 +198,20 @@ TEST(CapturedPdus, StorescuRoleSelectionsAreCountedAndTheLastKept) {
                       {3, mrImage, {jpegBaseline}},
                       {5, "1.2.3.4.5.6.7", {explicitLittle, implicitLittle}},
                   },
-                  2 * 33);
+                  0);
+    EXPECT_EQ(asSentAgain(capture), capture);
     WireStream stream(capture);
     AssociateRequestPdu pdu;
     ASSERT_EQ(pdu.read(&stream), 1);
-    EXPECT_EQ(pdu.userInformation.roleSelection.sopClassUid, UidValue(mrImage));
-    EXPECT_EQ(pdu.userInformation.roleSelection.scuRole, 1);
-    EXPECT_EQ(pdu.userInformation.roleSelection.scpRole, 1);
+    ASSERT_EQ(pdu.userInformation.roleSelections.count(), 2u);
+    const RoleSelectionItem& ct = pdu.userInformation.roleSelections.at(0)->element;
+    const RoleSelectionItem& mr = pdu.userInformation.roleSelections.at(1)->element;
+    EXPECT_EQ(ct.sopClassUid, UidValue(ctImage));
+    EXPECT_EQ(ct.scuRole, 1);
+    EXPECT_EQ(ct.scpRole, 0);
+    EXPECT_EQ(mr.sopClassUid, UidValue(mrImage));
+    EXPECT_EQ(mr.scuRole, 1);
+    EXPECT_EQ(mr.scpRole, 1);
 }
 
 TEST(CapturedPdus, StorescpAcceptsEveryContextOfStorescu) {

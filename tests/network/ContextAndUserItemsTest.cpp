@@ -454,23 +454,48 @@ TEST(UserInformationItem, DecodesAndRoundTripsMaximumLengthAndBothNames) {
     EXPECT_EQ(encoded(copy), bytesOf(userInformation));
 }
 
-TEST(UserInformationItem, ReadsARoleSelectionAndCountsItsBytesOnce) {
-    const std::vector<uint8_t> bytes = userInformationOf({bytesOf(maximumLengthSubItem), bytesOf(classUidSubItem),
-                                                          bytesOf(petRoleSubItem), bytesOf(versionNameSubItem)});
+TEST(UserInformationItem, KeepsEveryRoleSelectionAndSendsThemAgainInPlace) {
+    const std::vector<uint8_t> bytes =
+        userInformationOf({bytesOf(maximumLengthSubItem), bytesOf(classUidSubItem), bytesOf(ctRoleSubItem),
+                           bytesOf(petRoleSubItem), bytesOf(versionNameSubItem)});
     WireStream stream(withSentinel(bytes));
     UserInformationItem item;
     ASSERT_EQ(item.read(&stream), 1);
-    EXPECT_EQ(item.extraLength, 35u);
+    EXPECT_EQ(item.extraLength, 0u);
     EXPECT_EQ(item.encodedSize(), bytes.size());
-    EXPECT_EQ(item.itemLength, 52u);  // the kept sub-items only
-    EXPECT_EQ(item.roleSelection.sopClassUid, UidValue("1.2.840.10008.5.1.4.1.1.128"));
-    EXPECT_EQ(item.roleSelection.scuRole, 1);
-    EXPECT_EQ(item.roleSelection.scpRole, 1);
+    EXPECT_EQ(item.itemLength, 52u + 33 + 35);
+    ASSERT_EQ(item.roleSelections.count(), 2u);
+    const RoleSelectionItem* pet = item.roleSelectionFor(UidValue("1.2.840.10008.5.1.4.1.1.128"));
+    ASSERT_NE(pet, nullptr);
+    EXPECT_EQ(pet->scuRole, 1);
+    EXPECT_EQ(pet->scpRole, 1);
+    const RoleSelectionItem* ct = item.roleSelectionFor(UidValue("1.2.840.10008.5.1.4.1.1.2"));
+    ASSERT_NE(ct, nullptr);
+    EXPECT_EQ(ct->scuRole, 1);
+    EXPECT_EQ(ct->scpRole, 0);
+    EXPECT_EQ(item.roleSelectionFor(UidValue("1.2.840.10008.5.1.4.1.1.4")), nullptr);
     EXPECT_EQ(item.implementationVersionName.value, UidValue("0.1B/WIN32"));
     expectOnlySentinelLeft(stream);
-    // As sent again, the item holds its three kept sub-items only.
-    item.extraLength = 0;
-    EXPECT_EQ(encoded(item), bytesOf(userInformation));
+    // Sent again byte for byte, by the item and by a copy of it.
+    EXPECT_EQ(encoded(item), bytes);
+    UserInformationItem copy;
+    copy = item;
+    EXPECT_EQ(encoded(copy), bytes);
+    UserInformationItem constructed(item);
+    EXPECT_EQ(encoded(constructed), bytes);
+}
+
+TEST(UserInformationItem, AddedRoleSelectionsGoBetweenClassUidAndVersionName) {
+    UserInformationItem item;
+    item.setMaximumLength(MaximumLengthItem(16384));
+    item.implementationClassUid.setValue("TEVAR/gcc2.5.8/DECMIPS/ZRN");
+    item.implementationVersionName.setValue("0.1B/WIN32");
+    RoleSelectionItem ct;
+    ct.sopClassUid = UidValue("1.2.840.10008.5.1.4.1.1.2");
+    ct.scuRole = 1;
+    ASSERT_EQ(item.appendRoleSelection(ct), 1);
+    EXPECT_EQ(encoded(item), userInformationOf({bytesOf(maximumLengthSubItem), bytesOf(classUidSubItem),
+                                                bytesOf(ctRoleSubItem), bytesOf(versionNameSubItem)}));
 }
 
 TEST(UserInformationItem, SkipsUnknownSubItemsOneByOneAndReadsTheRest) {
@@ -491,7 +516,7 @@ TEST(UserInformationItem, SkipsUnknownSubItemsOneByOneAndReadsTheRest) {
          8 + 32 + 16},
         {"an empty sub-item of an unknown type", userInformationOf({maximum, unknown, uid, version, unknown}), 8},
         {"two role selections among unknown ones",
-         userInformationOf({maximum, ct, uid, async, pet, version, identity}), 33 + 8 + 35 + 16},
+         userInformationOf({maximum, ct, uid, async, pet, version, identity}), 8 + 16},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

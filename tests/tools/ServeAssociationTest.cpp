@@ -23,6 +23,7 @@ namespace {
 
 const char* const studyRootGet = "1.2.840.10008.5.1.4.1.2.2.3";
 const char* const storageCommitment = "1.2.840.10008.1.20.1";
+const char* const modalityWorklistFind = "1.2.840.10008.5.1.4.31";
 
 // A command set or data set in implicit VR little endian.
 Bytes implicitBytes(const std::vector<DataElement*>& elements) {
@@ -43,10 +44,12 @@ bool acceptOf(const std::vector<association::ReceivedPdu>& pdus, AssociateAccept
 
 }  // namespace
 
-// A command serve does not serve, on a context it accepted (C-GET under
-// Study Root GET; N-ACTION under Storage Commitment), ends the association
+// A command serve does not serve, on a context it accepted (N-ACTION under
+// Verification, C-ECHO-RSP as if serve had asked), ends the association
 // with A-ABORT, not with a release: the peer is told the association
-// failed, and serve says which command it was.
+// failed, and serve says which command it was. A service serve does not
+// provide (Storage Commitment, Modality Worklist) has its context rejected
+// at negotiation, abstract syntax not supported.
 TEST(StorageServer, UnservedCommandsEndTheAssociationWithAbort) {
     struct Case {
         const char* what;
@@ -56,26 +59,28 @@ TEST(StorageServer, UnservedCommandsEndTheAssociationWithAbort) {
         const char* serverSays;
     };
     const std::vector<Case> cases = {
-        {"C-GET-RQ", 1,
-         implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(studyRootGet)),
-                        u16Element(0x0000, CommandField, 0x0010), u16Element(0x0000, MessageId, 3),
-                        u16Element(0x0000, Priority, 0), u16Element(0x0000, CommandDataSetType, 0x0000)}),
-         implicitBytes({textElement(0x0008, 0x0052, "STUDY "), textElement(0x0020, 0x000D, uidValue("1.2.3"))}),
-         "command 0x0010 is not served; association aborted"},
-        {"N-ACTION-RQ", 3,
-         implicitBytes({textElement(0x0000, 0x0003, uidValue(storageCommitment)),
-                        u16Element(0x0000, CommandField, 0x0130), u16Element(0x0000, MessageId, 4),
-                        u16Element(0x0000, CommandDataSetType, 0x0101),
-                        textElement(0x0000, 0x1001, uidValue("1.2.840.10008.1.20.1.1")),
-                        u16Element(0x0000, 0x1008, 1)}),
+        {"N-ACTION-RQ", 5,
+         implicitBytes({textElement(0x0000, 0x0003, uidValue(verification)),
+                        u16Element(0x0000, CommandField, 0x0130), u16Element(0x0000, MessageId, 3),
+                        textElement(0x0000, 0x1001, uidValue("1.2.3")), u16Element(0x0000, 0x1008, 1),
+                        u16Element(0x0000, CommandDataSetType, 0x0101)}),
          {},
          "command 0x0130 is not served; association aborted"},
+        {"C-ECHO-RSP", 5,
+         implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(verification)),
+                        u16Element(0x0000, CommandField, 0x8030), u16Element(0x0000, 0x0120, 3),
+                        u16Element(0x0000, CommandDataSetType, 0x0101), u16Element(0x0000, 0x0900, 0)}),
+         {},
+         "command 0x8030 is not served; association aborted"},
     };
     TemporaryDirectory scratch;
     StorageServer server(scratch.file("store"));
     ASSERT_TRUE(server.ready()) << server.output();
     const Bytes request = association::requestBytes(
-        {{1, studyRootGet, {implicitLittle}}, {3, storageCommitment, {implicitLittle}}, {5, verification, {implicitLittle}}},
+        {{1, studyRootGet, {implicitLittle}},
+         {3, storageCommitment, {implicitLittle}},
+         {5, verification, {implicitLittle}},
+         {7, modalityWorklistFind, {implicitLittle}}},
         16384, "UNSERVED", "DICOMTK");
     for (const Case& row : cases) {
         SCOPED_TRACE(row.what);
@@ -92,6 +97,14 @@ TEST(StorageServer, UnservedCommandsEndTheAssociationWithAbort) {
             if (context->contextId == row.context) contextAccepted = context->resultReason == ContextAccepted;
         }
         EXPECT_TRUE(contextAccepted) << "the command's context was not accepted";
+        for (uint8_t unserved : {3, 7}) {
+            uint8_t result = 0xFF;
+            for (uint32_t index = 0; index < accept.presentationContexts.count(); ++index) {
+                const PresentationContextResultItem* context = accept.presentationContextAt(index);
+                if (context->contextId == unserved) result = context->resultReason;
+            }
+            EXPECT_EQ(result, 3) << "context " << int(unserved) << ": abstract syntax not supported expected";
+        }
         ASSERT_EQ(pdus.size(), 2u);
         EXPECT_EQ(pdus[1].type, 0x07) << "A-ABORT expected, got PDU type " << int(pdus[1].type);
         EXPECT_EQ(pdus[1].bytes.size(), 10u);

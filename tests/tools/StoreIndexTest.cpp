@@ -353,7 +353,19 @@ const std::vector<MatchCase>& matchCases() {
         {"date list", Model::studyRoot, "STUDY", {{studyDate, "20240115\\20250101-"}}, studyInstanceUid, {studyUid(1, 1), studyUid(3, 1)}},
         {"time range covers its bounds' minutes", Model::patientRoot, "STUDY", {{studyTime, "0800-0900"}}, studyInstanceUid,
          {studyUid(1, 1), studyUid(3, 1)}},
-        {"single time covers its minute", Model::studyRoot, "STUDY", {{studyTime, "2359"}}, studyInstanceUid, {studyUid(2, 1)}},
+        {"single date is not a prefix", Model::studyRoot, "STUDY", {{studyDate, "2024"}}, studyInstanceUid, {}},
+        {"single date of the old dotted form", Model::studyRoot, "STUDY", {{studyDate, "2024.01.15"}}, studyInstanceUid,
+         {studyUid(1, 1)}},
+        {"year range covers its year", Model::studyRoot, "STUDY", {{studyDate, "2024-2024"}}, studyInstanceUid,
+         {studyUid(1, 1), studyUid(1, 2)}},
+        {"date wildcard", Model::studyRoot, "STUDY", {{studyDate, "202401*"}}, studyInstanceUid, {studyUid(1, 1)}},
+        {"single time matches exactly", Model::studyRoot, "STUDY", {{studyTime, "235959.5"}}, studyInstanceUid, {studyUid(2, 1)}},
+        {"single time is not a prefix", Model::studyRoot, "STUDY", {{studyTime, "2359"}}, studyInstanceUid, {}},
+        {"single time matches the same time of day", Model::studyRoot, "STUDY", {{studyTime, "09:00:00.000"}}, studyInstanceUid,
+         {studyUid(3, 1)}},
+        {"time range of one minute covers it", Model::studyRoot, "STUDY", {{studyTime, "2359-2359"}}, studyInstanceUid,
+         {studyUid(2, 1)}},
+        {"time wildcard", Model::studyRoot, "STUDY", {{studyTime, "08*"}}, studyInstanceUid, {studyUid(1, 1)}},
         {"time open end", Model::studyRoot, "STUDY", {{studyTime, "1400-"}}, studyInstanceUid, {studyUid(1, 2), studyUid(2, 1)}},
         {"accession wildcard", Model::patientRoot, "STUDY", {{accessionNumber, "ACC1*"}}, studyInstanceUid, {studyUid(1, 1), studyUid(1, 2)}},
         {"brackets are literal", Model::studyRoot, "STUDY", {{studyDescription, "CHEST [PA]"}}, studyInstanceUid, {studyUid(1, 1)}},
@@ -702,8 +714,8 @@ TEST_P(StoreIndexTest, TwoThreadsAddAtOnce) {
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(queries.load(), 2 * perThread);
     EXPECT_EQ(index.count(), storedInstances + 2 * perThread);
-    // A date of less precision covers its whole year.
-    const Answer year = ask(index, Model::studyRoot, "STUDY", {{studyDate, "2022"}, {studyRelatedInstances, ""}});
+    // A range bound of less precision covers its whole year.
+    const Answer year = ask(index, Model::studyRoot, "STUDY", {{studyDate, "2022-2022"}, {studyRelatedInstances, ""}});
     EXPECT_EQ(valuesOf(year, studyRelatedInstances), (std::vector<std::string>{"200", "200"}));
 }
 

@@ -12,10 +12,12 @@ target_compile_definitions(dicomtk_dictionary_tests PRIVATE DICOMTK_PATH="$<TARG
 add_dependencies(dicomtk_dictionary_tests dicomtk)
 gtest_discover_tests(dicomtk_dictionary_tests PROPERTIES LABELS tools TIMEOUT ${test_timeout} DISCOVERY_TIMEOUT 60)
 
-# dicomtk echo, store and serve run as processes on 127.0.0.1: the storage
-# server's promises, and what the sending commands print and return.
+# dicomtk echo, store, serve, find, move and get run as processes on
+# 127.0.0.1: the storage server's promises, and what the commands that ask
+# a peer print and return.
 add_executable(dicomtk_network_tests tools/ServeTest.cpp tools/ServeStoredFilesTest.cpp tools/ServeAssociationTest.cpp
-               tools/ServeMoveTest.cpp tools/EchoStoreTest.cpp tools/UserCommandsTest.cpp)
+               tools/ServeMoveTest.cpp tools/EchoStoreTest.cpp tools/UserCommandsTest.cpp tools/GetCommandTest.cpp
+               tools/QueryCancelTest.cpp)
 target_link_libraries(dicomtk_network_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
 target_compile_definitions(dicomtk_network_tests PRIVATE DICOMTK_PATH="$<TARGET_FILE:dicomtk>")
 add_dependencies(dicomtk_network_tests dicomtk)

@@ -1,20 +1,25 @@
 // dicomtk echo, store and find as users, against peers that answer what
-// dicomtk serve never would (a scripted peer on 127.0.0.1), against
-// dicomtk serve configured to accept implicit VR little endian only, and
-// against DCMTK's storescp doing the same (skipped without it).
+// dicomtk serve never would (a peer on 127.0.0.1 that answers each request
+// with bytes made for the test, naming the request's own Message ID),
+// against dicomtk serve configured to accept implicit VR little endian
+// only, and against DCMTK's storescp doing the same (skipped without it).
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../dimse/DimseFixtures.h"
+#include "AnsweringPeer.h"
 #include "ServeSupport.h"
 
 using namespace serving;
@@ -25,11 +30,13 @@ namespace {
 
 const char* const patientRootFind = "1.2.840.10008.5.1.4.1.2.1.1";
 
-// A command set in implicit VR little endian, from its elements.
-Bytes commandBytes(const std::string& sopClass, uint16_t field, uint16_t dataSetType, uint16_t status) {
+// A response command set in implicit VR little endian, answering the
+// request whose Message ID was messageId.
+Bytes commandBytes(const std::string& sopClass, uint16_t field, uint16_t dataSetType, uint16_t status,
+                   uint16_t messageId) {
     return dimse::implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(sopClass)),
                                  u16Element(0x0000, CommandField, field),
-                                 u16Element(0x0000, MessageIdBeingRespondedTo, 1),
+                                 u16Element(0x0000, MessageIdBeingRespondedTo, messageId),
                                  u16Element(0x0000, CommandDataSetType, dataSetType),
                                  u16Element(0x0000, Status, status)});
 }
@@ -39,17 +46,37 @@ Bytes commandPdu(const Bytes& command) { return association::dataBytes({{1, 0x03
 Bytes dataSetPdu(const Bytes& dataSet) { return association::dataBytes({{1, 0x02, dataSet}}); }
 
 // A peer that accepts the first context that dicomtk proposes (ID 1) in
-// transferSyntax and then sends script, all at once; what dicomtk sends it
-// waits for, as it comes.
-std::unique_ptr<ScriptedPeer> scriptedAcceptor(uint16_t port, const char* transferSyntax, const Bytes& script,
-                                               int quietSeconds = 5) {
-    return std::make_unique<ScriptedPeer>(
-        ScriptedPeer::Role::accept, port,
-        association::acceptBytes({{1, ContextAccepted, transferSyntax}}) + script, quietSeconds);
+// transferSyntax, waits for the request (and its data set) and sends what
+// answer makes of the request's Message ID; what dicomtk sends afterwards
+// it collects, as it comes.
+std::unique_ptr<AnsweringPeer> answeringAcceptor(uint16_t port, const char* transferSyntax,
+                                                 std::function<Bytes(uint16_t messageId)> answer,
+                                                 int quietSeconds = 5) {
+    AnsweringPeer::Connection connection;
+    connection.opening = association::acceptBytes({{1, ContextAccepted, transferSyntax}});
+    connection.script = [answer](AnsweringPeer& peer) {
+        std::unique_ptr<CommandSet> request = peer.nextCommand();
+        if (request) peer.send(answer(request->findU16(0x0000, MessageId)));
+    };
+    return std::make_unique<AnsweringPeer>(port, std::vector<AnsweringPeer::Connection>{connection}, quietSeconds);
 }
 
 // The types of the PDUs the peer received, in order.
 std::vector<uint8_t> pduTypes(const Bytes& received) { return dimse::pduTypesIn(received); }
+
+// The C-STORE-RSP for the object uid, with status, to the request messageId.
+Bytes storeResponse(const std::string& uid, uint16_t status, uint16_t messageId) {
+    return commandPdu(dimse::implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(ctImageStorage)),
+                                            u16Element(0x0000, CommandField, CStoreResponse),
+                                            u16Element(0x0000, MessageIdBeingRespondedTo, messageId),
+                                            u16Element(0x0000, CommandDataSetType, NoDataSet),
+                                            u16Element(0x0000, Status, status),
+                                            textElement(0x0000, AffectedSopInstanceUid, uidValue(uid))}));
+}
+
+Bytes echoResponse(uint16_t messageId) {
+    return commandPdu(commandBytes(verification, CEchoResponse, NoDataSet, StatusSuccess, messageId));
+}
 
 // Retries connecting until something accepts on port, for at most seconds.
 bool waitUntilAccepting(uint16_t port, int seconds) {
@@ -71,14 +98,16 @@ TEST(DicomtkFind, PendingWithUnsupportedOptionalKeysGoesOnLikePending) {
         return dimse::implicitBytes({textElement(0x0008, 0x0052, "PATIENT ", vrCode('C', 'S')),
                                      textElement(0x0010, 0x0010, name, vrCode('P', 'N'))});
     };
-    const Bytes script = commandPdu(commandBytes(patientRootFind, CFindResponse, DataSetFollows, 0xFF00)) +
-                         dataSetPdu(identifier("DOE^ONE ")) +
-                         commandPdu(commandBytes(patientRootFind, CFindResponse, DataSetFollows, 0xFF01)) +
-                         dataSetPdu(identifier("DOE^TWO ")) +
-                         commandPdu(commandBytes(patientRootFind, CFindResponse, NoDataSet, StatusSuccess)) +
-                         association::releaseResponse;
+    const auto answer = [&](uint16_t id) {
+        return commandPdu(commandBytes(patientRootFind, CFindResponse, DataSetFollows, 0xFF00, id)) +
+               dataSetPdu(identifier("DOE^ONE ")) +
+               commandPdu(commandBytes(patientRootFind, CFindResponse, DataSetFollows, 0xFF01, id)) +
+               dataSetPdu(identifier("DOE^TWO ")) +
+               commandPdu(commandBytes(patientRootFind, CFindResponse, NoDataSet, StatusSuccess, id)) +
+               association::releaseResponse;
+    };
     const uint16_t port = platform::freeLocalPort();
-    auto peer = scriptedAcceptor(port, implicitLittle, script);
+    auto peer = answeringAcceptor(port, implicitLittle, answer);
     const ToolRun run = runDicomtk({"find", "-k", "0010,0010", "127.0.0.1", std::to_string(port)});
     peer->finish();
     EXPECT_EQ(run.status, 0) << run.out << run.err;
@@ -90,7 +119,8 @@ TEST(DicomtkFind, PendingWithUnsupportedOptionalKeysGoesOnLikePending) {
     EXPECT_EQ(lines(run.out).back(), "2 matches, final status 0x0000");
     EXPECT_EQ(run.err, "");
     // Released after the final answer.
-    EXPECT_EQ(pduTypes(peer->received).back(), 0x05);
+    ASSERT_EQ(peer->received.size(), 1u);
+    EXPECT_EQ(pduTypes(peer->received[0]).back(), 0x05);
 }
 
 // A C-STORE answered with a warning stored the object, changed or doubted:
@@ -116,14 +146,10 @@ TEST(DicomtkStore, AWarningStatusIsReportedAsAWarningAndExitsNonZero) {
     ASSERT_TRUE(writeObject(file, {uid, "WARNED^ONCE", 64}));
     for (const Case& row : cases) {
         SCOPED_TRACE(row.line);
-        Bytes response = dimse::implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(ctImageStorage)),
-                                               u16Element(0x0000, CommandField, CStoreResponse),
-                                               u16Element(0x0000, MessageIdBeingRespondedTo, 1),
-                                               u16Element(0x0000, CommandDataSetType, NoDataSet),
-                                               u16Element(0x0000, Status, row.status),
-                                               textElement(0x0000, AffectedSopInstanceUid, uidValue(uid))});
         const uint16_t port = platform::freeLocalPort();
-        auto peer = scriptedAcceptor(port, explicitLittle, commandPdu(response) + association::releaseResponse);
+        auto peer = answeringAcceptor(port, explicitLittle, [&](uint16_t id) {
+            return storeResponse(uid, row.status, id) + association::releaseResponse;
+        });
         const ToolRun run = runDicomtk({"store", "127.0.0.1", std::to_string(port), file});
         peer->finish();
         EXPECT_EQ(run.status, row.exitStatus) << run.out << run.err;
@@ -210,8 +236,17 @@ TEST(DicomtkStore, FilesOfMoreThan128SopClassesAreRefusedBeforeConnecting) {
     EXPECT_EQ(platform::waitReadable(listener.listenSocket, 0), 0) << "dicomtk connected";
     listener.closeAll();
 
-    // 128: all stored in one association.
-    StorageServer server(scratch.file("store"), {"--no-fsync"});
+    // 128: all stored in one association, by a serve whose configuration
+    // lists these private storage SOP classes (it accepts only the
+    // standard's without one).
+    const std::string configuration = scratch.file("serve.cfg");
+    {
+        std::ofstream listing(configuration);
+        for (int index = 1; index <= 128; ++index) {
+            listing << "class" << index << " 1.2.826.0.1.3680043.9.7133.34." << index << " sop\n";
+        }
+    }
+    StorageServer server(scratch.file("store"), {"--no-fsync", "--config", configuration});
     ASSERT_TRUE(server.ready()) << server.output();
     arguments = {"store", "127.0.0.1", server.portText()};
     arguments.insert(arguments.end(), files.begin(), files.end() - 1);
@@ -228,13 +263,8 @@ TEST(DicomtkStore, FilesOfMoreThan128SopClassesAreRefusedBeforeConnecting) {
 // after --request-timeout and reports the echo; the peer, which would hold
 // the connection for 20 s, sees it closed.
 TEST(DicomtkEcho, APeerThatNeverAnswersTheReleaseIsLeftAfterTheRequestTimeout) {
-    const Bytes response = dimse::implicitBytes({textElement(0x0000, AffectedSopClassUid, uidValue(verification)),
-                                                 u16Element(0x0000, CommandField, CEchoResponse),
-                                                 u16Element(0x0000, MessageIdBeingRespondedTo, 1),
-                                                 u16Element(0x0000, CommandDataSetType, NoDataSet),
-                                                 u16Element(0x0000, Status, StatusSuccess)});
     const uint16_t port = platform::freeLocalPort();
-    auto peer = scriptedAcceptor(port, implicitLittle, commandPdu(response), 20);
+    auto peer = answeringAcceptor(port, implicitLittle, echoResponse, 20);
     const auto start = std::chrono::steady_clock::now();
     const ToolRun run = runDicomtk({"echo", "--request-timeout", "1", "127.0.0.1", std::to_string(port)});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -243,6 +273,63 @@ TEST(DicomtkEcho, APeerThatNeverAnswersTheReleaseIsLeftAfterTheRequestTimeout) {
     EXPECT_TRUE(contains(run.out, ": 1 C-ECHO answered with success in ")) << run.out;
     EXPECT_GE(seconds, 0.9);  // it did wait for the answer
     EXPECT_LT(seconds, 10.0);
-    EXPECT_EQ(pduTypes(peer->received).back(), 0x05);
-    EXPECT_TRUE(peer->closedByOther);
+    ASSERT_EQ(peer->received.size(), 1u);
+    EXPECT_EQ(pduTypes(peer->received[0]).back(), 0x05);
+    EXPECT_TRUE(peer->closedByOther[0]);
+}
+
+// A response that names another Message ID than its request's answers
+// nothing of ours: echo and store take it for no answer, abort the
+// association (A-ABORT, no release) and exit 1. The same response naming the
+// request's own Message ID is taken.
+TEST(DicomtkEchoStore, AResponseNamingAnotherMessageIdIsRefused) {
+    TemporaryDirectory scratch;
+    const std::string file = scratch.file("object.dcm");
+    const std::string uid = "1.2.826.0.1.3680043.9.7133.35.1";
+    ASSERT_TRUE(writeObject(file, {uid, "WRONG^ID", 64}));
+    struct Case {
+        const char* what;
+        int offset;  // added to the request's Message ID in the response
+        int exitStatus;
+        uint8_t lastPdu;
+    };
+    const Case cases[] = {
+        {"own Message ID", 0, 0, 0x05},
+        {"Message ID + 1", 1, 1, 0x07},
+        {"Message ID - 1", -1, 1, 0x07},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.what);
+        const auto shifted = [&](uint16_t id) { return static_cast<uint16_t>(id + row.offset); };
+        {
+            const uint16_t port = platform::freeLocalPort();
+            auto peer = answeringAcceptor(port, implicitLittle, [&](uint16_t id) {
+                return echoResponse(shifted(id)) + association::releaseResponse;
+            });
+            const ToolRun run = runDicomtk({"echo", "127.0.0.1", std::to_string(port)});
+            peer->finish();
+            EXPECT_EQ(run.status, row.exitStatus) << run.out << run.err;
+            if (row.exitStatus != 0) {
+                EXPECT_EQ(run.err, "dicomtk: 127.0.0.1:" + std::to_string(port) + ": no answer to C-ECHO 1\n");
+            }
+            ASSERT_EQ(peer->received.size(), 1u);
+            EXPECT_EQ(pduTypes(peer->received[0]).back(), row.lastPdu);
+        }
+        {
+            const uint16_t port = platform::freeLocalPort();
+            auto peer = answeringAcceptor(port, explicitLittle, [&](uint16_t id) {
+                return storeResponse(uid, StatusSuccess, shifted(id)) + association::releaseResponse;
+            });
+            const ToolRun run = runDicomtk({"store", "127.0.0.1", std::to_string(port), file});
+            peer->finish();
+            EXPECT_EQ(run.status, row.exitStatus) << run.out << run.err;
+            if (row.exitStatus != 0) {
+                EXPECT_TRUE(contains(run.err, file + ": no C-STORE response from 127.0.0.1:")) << run.err;
+                ASSERT_FALSE(lines(run.out).empty());
+                EXPECT_EQ(lines(run.out).back().rfind("0 files sent, 1 failed, 0 with a warning, ", 0), 0u) << run.out;
+            }
+            ASSERT_EQ(peer->received.size(), 1u);
+            EXPECT_EQ(pduTypes(peer->received[0]).back(), row.lastPdu);
+        }
+    }
 }

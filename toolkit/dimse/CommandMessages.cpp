@@ -83,22 +83,47 @@ int isResponseWithDataSet(DataSet* command, uint16_t field, AssociationService* 
 }
 
 // The head of every request: Affected SOP Class UID, Command Field, Data
-// Set Type and a fresh Message ID.
-int addRequestHead(CommandSet& command, const UidValue& uid, uint16_t field, uint16_t dataSetType) {
+// Set Type and a fresh Message ID, which messageId receives.
+int addRequestHead(CommandSet& command, const UidValue& uid, uint16_t field, uint16_t dataSetType,
+                   uint16_t& messageId) {
+    messageId = nextOddId16();
     return addUid(command, AffectedSopClassUid, uid) && addU16(command, CommandField, field) &&
-           addU16(command, CommandDataSetType, dataSetType) && addU16(command, MessageId, nextOddId16());
+           addU16(command, CommandDataSetType, dataSetType) && addU16(command, MessageId, messageId);
 }
 
-// C-FIND and C-MOVE responses copy from the request without draining it.
+// C-FIND, C-MOVE and C-GET responses copy from the request without
+// draining it.
 int addQueryResponseHead(CommandSet& response, DataSet& request, uint16_t field, uint16_t status, bool withData) {
-    const uint16_t priority = request.findU16(0x0000, Priority);
     const uint16_t messageId = request.findU16(0x0000, MessageId);
     return copyWhenPresent(response, request, AffectedSopClassUid) && copyWhenPresent(response, request, Receiver) &&
            copyWhenPresent(response, request, Initiator) && addU16(response, CommandField, field) &&
-           addU16(response, MessageId, messageId) && addU16(response, MessageIdBeingRespondedTo, messageId) &&
-           addU16(response, Priority, priority) &&
+           addU16(response, MessageIdBeingRespondedTo, messageId) &&
            addU16(response, CommandDataSetType, withData ? DataSetFollows : NoDataSet) &&
            addU16(response, Status, status);
+}
+
+// C-MOVE and C-GET responses: the head, then the sub-operation counts
+// (Remaining only while pending or on cancel).
+int sendRetrieveResponse(AssociationService* association, DataSet* request, const UidValue& uid, uint16_t field,
+                         uint16_t status, const uint16_t (&counts)[4], DataSet* dataSet) {
+    CommandSet response;
+    if (!addQueryResponseHead(response, *request, field, status, dataSet != nullptr)) return 0;
+    if ((status == StatusPending || status == StatusCancel) && !addU16(response, RemainingSubOperations, counts[0])) {
+        return 0;
+    }
+    if (!addU16(response, CompletedSubOperations, counts[1]) || !addU16(response, FailedSubOperations, counts[2]) ||
+        !addU16(response, WarningSubOperations, counts[3])) {
+        return 0;
+    }
+    return sendWithDataSet(association, response, uid, dataSet);
+}
+
+// A request with an identifier: C-FIND, C-GET (C-MOVE adds its destination).
+int sendQueryRequest(AssociationService* association, const UidValue& uid, uint16_t field, DataSet* identifier,
+                     uint16_t& messageId) {
+    CommandSet command;
+    if (!addRequestHead(command, uid, field, DataSetFollows, messageId) || !addU16(command, Priority, 0)) return 0;
+    return sendWithDataSet(association, command, uid, identifier);
 }
 
 }  // namespace
@@ -124,8 +149,13 @@ int EchoRequest::sendRequest(AssociationService* association) {
     UidValue uid;
     if (!sopClassUid(uid)) return 0;
     CommandSet command;
-    if (!addRequestHead(command, uid, CEchoRequest, NoDataSet)) return 0;
+    if (!addRequestHead(command, uid, CEchoRequest, NoDataSet, sentMessageId)) return 0;
     return association->sendCommand(command, uid);
+}
+
+bool respondsTo(DataSet* response, uint16_t messageId) {
+    return response != nullptr && response->find(0x0000, MessageIdBeingRespondedTo) != nullptr &&
+           response->findU16(0x0000, MessageIdBeingRespondedTo) == messageId;
 }
 
 int EchoRequest::isRequest(DataSet* command) { return command != nullptr && commandFieldOf(command) == CEchoRequest; }
@@ -159,11 +189,31 @@ int EchoResponse::isResponse(DataSet* command) { return command != nullptr && co
 int StoreRequest::sopClassUid(UidValue&) { return 0; }
 
 int StoreRequest::sendRequest(AssociationService* association, DataSet* dataSet) {
+    return sendRequest(association, dataSet, nullptr, 0);
+}
+
+int StoreRequest::sendRequest(AssociationService* association, DataSet* dataSet, const char* moveOriginatorAeTitle,
+                              uint16_t moveOriginatorMessageId) {
     if (association == nullptr) return 0;
+    const size_t titleSize = moveOriginatorAeTitle != nullptr ? std::strlen(moveOriginatorAeTitle) : 0;
+    if (titleSize > 16) return 0;
     UidValue uid;
     if (!sopClassUid(uid)) return 0;
     CommandSet command;
-    if (!addRequestHead(command, uid, CStoreRequest, DataSetFollows) || !addU16(command, Priority, 0)) return 0;
+    if (!addRequestHead(command, uid, CStoreRequest, DataSetFollows, sentMessageId) || !addU16(command, Priority, 0)) {
+        return 0;
+    }
+    if (moveOriginatorAeTitle != nullptr) {
+        // The title over an even number of bytes, padded with a space.
+        char title[18] = {};
+        std::memcpy(title, moveOriginatorAeTitle, titleSize);
+        const uint32_t length = static_cast<uint32_t>(titleSize + (titleSize % 2));
+        if (titleSize % 2 != 0) title[titleSize] = ' ';
+        if (!addBytes(command, MoveOriginatorAeTitle, title, length) ||
+            !addU16(command, MoveOriginatorMessageId, moveOriginatorMessageId)) {
+            return 0;
+        }
+    }
     if (dataSet != nullptr) {
         const DataElement* instance = dataSet->find(0x0008, 0x0018);
         if (instance != nullptr && instance->value != nullptr &&
@@ -184,7 +234,6 @@ int StoreResponse::sendResponse(AssociationService* association, DataSet* reques
     if (association == nullptr || request == nullptr) return 0;
     UidValue uid;
     if (!sopClassUid(uid) && !uidFromElement(uid, request->find(0x0000, AffectedSopClassUid))) return 0;
-    const uint16_t priority = request->findU16(0x0000, Priority);
     const uint16_t messageId = request->findU16(0x0000, MessageId);
     const int present = countPresent(*request, {AffectedSopClassUid, AffectedSopInstanceUid, Initiator, Receiver});
     int moved = 0;
@@ -202,8 +251,7 @@ int StoreResponse::sendResponse(AssociationService* association, DataSet* reques
         else delete element;
     }
     if (moved < present) return 0;
-    if (!addU16(response, CommandField, CStoreResponse) || !addU16(response, MessageId, messageId) ||
-        !addU16(response, MessageIdBeingRespondedTo, messageId) || !addU16(response, Priority, priority) ||
+    if (!addU16(response, CommandField, CStoreResponse) || !addU16(response, MessageIdBeingRespondedTo, messageId) ||
         !addU16(response, CommandDataSetType, NoDataSet) || !addU16(response, Status, status)) {
         return 0;
     }
@@ -218,9 +266,7 @@ int FindRequest::sendRequest(AssociationService* association, DataSet* identifie
     if (association == nullptr) return 0;
     UidValue uid;
     if (!sopClassUid(uid)) return 0;
-    CommandSet command;
-    if (!addRequestHead(command, uid, CFindRequest, DataSetFollows) || !addU16(command, Priority, 0)) return 0;
-    return sendWithDataSet(association, command, uid, identifier);
+    return sendQueryRequest(association, uid, CFindRequest, identifier, sentMessageId);
 }
 
 int FindRequest::isRequest(DataSet* command, AssociationService* association, DataSet* target) {
@@ -256,7 +302,7 @@ int MoveRequest::sendRequest(AssociationService* association, DataSet* identifie
     std::memset(field, ' ', sizeof field);
     std::memcpy(field, destination, size);
     CommandSet command;
-    if (!addRequestHead(command, uid, CMoveRequest, DataSetFollows) || !addU16(command, Priority, 0) ||
+    if (!addRequestHead(command, uid, CMoveRequest, DataSetFollows, sentMessageId) || !addU16(command, Priority, 0) ||
         !addBytes(command, MoveDestination, field, sizeof field)) {
         return 0;
     }
@@ -275,18 +321,63 @@ int MoveResponse::sendResponse(AssociationService* association, DataSet* request
     if (association == nullptr || request == nullptr) return 0;
     UidValue uid;
     if (!sopClassUid(uid)) return 0;
-    CommandSet response;
-    if (!addQueryResponseHead(response, *request, CMoveResponse, status, dataSet != nullptr)) return 0;
-    if ((status == StatusPending || status == StatusCancel) && !addU16(response, RemainingSubOperations, remaining)) {
-        return 0;
-    }
-    if (!addU16(response, CompletedSubOperations, completed) || !addU16(response, FailedSubOperations, failed) ||
-        !addU16(response, WarningSubOperations, warning)) {
-        return 0;
-    }
-    return sendWithDataSet(association, response, uid, dataSet);
+    const uint16_t counts[4] = {remaining, completed, failed, warning};
+    return sendRetrieveResponse(association, request, uid, CMoveResponse, status, counts, dataSet);
 }
 
 int MoveResponse::isResponse(DataSet* command, AssociationService* association, DataSet* target) {
     return isResponseWithDataSet(command, CMoveResponse, association, target);
+}
+
+int GetRequest::sopClassUid(UidValue&) { return 0; }
+
+int GetRequest::sendRequest(AssociationService* association, DataSet* identifier) {
+    if (association == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    return sendQueryRequest(association, uid, CGetRequest, identifier, sentMessageId);
+}
+
+int GetRequest::isRequest(DataSet* command, AssociationService* association, DataSet* target) {
+    return isRequestWithDataSet(command, CGetRequest, association, target);
+}
+
+int GetResponse::sopClassUid(UidValue&) { return 0; }
+
+int GetResponse::sendResponse(AssociationService* association, DataSet* request, uint16_t status,
+                              uint16_t remaining, uint16_t completed, uint16_t failed, uint16_t warning,
+                              DataSet* dataSet) {
+    if (association == nullptr || request == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    const uint16_t counts[4] = {remaining, completed, failed, warning};
+    return sendRetrieveResponse(association, request, uid, CGetResponse, status, counts, dataSet);
+}
+
+int GetResponse::isResponse(DataSet* command, AssociationService* association, DataSet* target) {
+    return isResponseWithDataSet(command, CGetResponse, association, target);
+}
+
+int CancelRequest::sopClassUid(UidValue&) { return 0; }
+
+int CancelRequest::sendRequest(AssociationService* association, uint16_t messageIdBeingRespondedTo) {
+    if (association == nullptr) return 0;
+    UidValue uid;
+    if (!sopClassUid(uid)) return 0;
+    CommandSet command;
+    if (!addU16(command, CommandField, CCancelRequest) ||
+        !addU16(command, MessageIdBeingRespondedTo, messageIdBeingRespondedTo) ||
+        !addU16(command, CommandDataSetType, NoDataSet)) {
+        return 0;
+    }
+    return association->sendCommand(command, uid);
+}
+
+int CancelRequest::isRequest(DataSet* command) {
+    return command != nullptr && commandFieldOf(command) == CCancelRequest &&
+           command->find(0x0000, MessageIdBeingRespondedTo) != nullptr;
+}
+
+int CancelRequest::isRequestFor(DataSet* command, uint16_t messageId) {
+    return isRequest(command) && respondsTo(command, messageId);
 }

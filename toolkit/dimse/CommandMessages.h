@@ -8,11 +8,17 @@
 #include "../network/AssociationService.h"
 #include "../network/UidValue.h"
 
-// The command sets of C-ECHO, C-STORE, C-FIND and C-MOVE. A request class
-// builds its request, sends it (with its data set when there is one) and
-// recognises a received request; a response class builds and sends the
-// response to a received request and recognises a received response. They
-// hold no state: each built command set lives for one call.
+// The command sets of C-ECHO, C-STORE, C-FIND, C-MOVE, C-GET and C-CANCEL.
+// A request class builds its request, sends it (with its data set when there
+// is one) and recognises a received request; a response class builds and
+// sends the response to a received request and recognises a received
+// response. Each built command set lives for one call; the only state is the
+// Message ID of the last request a request class sent (sentMessageId), which
+// the response must name in its Message ID Being Responded To.
+//
+// A response carries the response fields only: Affected SOP Class UID,
+// Command Field, Message ID Being Responded To, Data Set Type, Status and
+// the fields of its service, never the request's Message ID or Priority.
 //
 // The message classes do not know their SOP class: sopClassUid, which a SOP
 // class overrides once for its request and response bases, yields the UID
@@ -27,8 +33,11 @@ enum : uint16_t {
     CFindResponse = 0x8020,
     CMoveRequest = 0x0021,
     CMoveResponse = 0x8021,
+    CGetRequest = 0x0010,
+    CGetResponse = 0x8010,
     CEchoRequest = 0x0030,
     CEchoResponse = 0x8030,
+    CCancelRequest = 0x0FFF,
 };
 
 // Data Set Type values.
@@ -61,6 +70,8 @@ enum : uint16_t {
     CompletedSubOperations = 0x1021,
     FailedSubOperations = 0x1022,
     WarningSubOperations = 0x1023,
+    MoveOriginatorAeTitle = 0x1030,
+    MoveOriginatorMessageId = 0x1031,
 };
 
 // A UID from an element's value: 0 for a null element, one without a value
@@ -68,12 +79,19 @@ enum : uint16_t {
 // stop nor a digit is a pad byte and is dropped.
 int uidFromElement(UidValue& out, const DataElement* element);
 
+// Whether response names messageId as its Message ID Being Responded To (a
+// response without one names none).
+bool respondsTo(DataSet* response, uint16_t messageId);
+
 class EchoRequest {
 public:
     virtual ~EchoRequest() = default;
     virtual int sopClassUid(UidValue& out);
     int sendRequest(AssociationService* association);
     int isRequest(DataSet* command);
+
+    // The Message ID of the last request sent (0 before the first).
+    uint16_t sentMessageId = 0;
 };
 
 class EchoResponse {
@@ -93,9 +111,17 @@ public:
     virtual ~StoreRequest() = default;
     virtual int sopClassUid(UidValue& out);
     int sendRequest(AssociationService* association, DataSet* dataSet);
+    // A sub-operation of a C-MOVE: the request names the AE title that asked
+    // for the move (at most 16 characters, else 0 and nothing sent) and the
+    // Message ID of its C-MOVE request.
+    int sendRequest(AssociationService* association, DataSet* dataSet, const char* moveOriginatorAeTitle,
+                    uint16_t moveOriginatorMessageId);
     // With an association and a target, reads the data set that follows.
     int isRequest(DataSet* command, AssociationService* association, DataSet* target);
     int isRequest(DataSet* command) { return isRequest(command, nullptr, nullptr); }
+
+    // The Message ID of the last request sent (0 before the first).
+    uint16_t sentMessageId = 0;
 };
 
 class StoreResponse {
@@ -118,6 +144,9 @@ public:
     int sendRequest(AssociationService* association, DataSet* identifier);
     int isRequest(DataSet* command, AssociationService* association, DataSet* target);
     int isRequest(DataSet* command) { return isRequest(command, nullptr, nullptr); }
+
+    // The Message ID of the last request sent (0 before the first).
+    uint16_t sentMessageId = 0;
 };
 
 class FindResponse {
@@ -143,6 +172,9 @@ public:
     int sendRequest(AssociationService* association, DataSet* identifier, const char* destination);
     int isRequest(DataSet* command, AssociationService* association, DataSet* target);
     int isRequest(DataSet* command) { return isRequest(command, nullptr, nullptr); }
+
+    // The Message ID of the last request sent (0 before the first).
+    uint16_t sentMessageId = 0;
 };
 
 class MoveResponse {
@@ -154,6 +186,46 @@ public:
                      uint16_t completed, uint16_t failed, uint16_t warning, DataSet* dataSet);
     int isResponse(DataSet* command, AssociationService* association, DataSet* target);
     int isResponse(DataSet* command) { return isResponse(command, nullptr, nullptr); }
+};
+
+class GetRequest {
+public:
+    virtual ~GetRequest() = default;
+    virtual int sopClassUid(UidValue& out);
+    int sendRequest(AssociationService* association, DataSet* identifier);
+    int isRequest(DataSet* command, AssociationService* association, DataSet* target);
+    int isRequest(DataSet* command) { return isRequest(command, nullptr, nullptr); }
+
+    // The Message ID of the last request sent (0 before the first).
+    uint16_t sentMessageId = 0;
+};
+
+// The C-GET-RSP: laid out as the C-MOVE-RSP.
+class GetResponse {
+public:
+    virtual ~GetResponse() = default;
+    virtual int sopClassUid(UidValue& out);
+    // Leaves the request as it was. Remaining Sub-operations goes out only
+    // with Pending and Cancel.
+    int sendResponse(AssociationService* association, DataSet* request, uint16_t status, uint16_t remaining,
+                     uint16_t completed, uint16_t failed, uint16_t warning, DataSet* dataSet);
+    int isResponse(DataSet* command, AssociationService* association, DataSet* target);
+    int isResponse(DataSet* command) { return isResponse(command, nullptr, nullptr); }
+};
+
+// The C-CANCEL-RQ: Command Field, Message ID Being Responded To (the
+// Message ID of the operation to cancel) and Data Set Type, no SOP class UID
+// and no response. sopClassUid names the abstract syntax of the operation,
+// whose context the request travels on.
+class CancelRequest {
+public:
+    virtual ~CancelRequest() = default;
+    virtual int sopClassUid(UidValue& out);
+    int sendRequest(AssociationService* association, uint16_t messageIdBeingRespondedTo);
+    // A C-CANCEL-RQ (of any operation).
+    int isRequest(DataSet* command);
+    // A C-CANCEL-RQ of the operation whose request had messageId.
+    int isRequestFor(DataSet* command, uint16_t messageId);
 };
 
 #endif

@@ -21,11 +21,16 @@ public:
     virtual uint16_t storeAnyDataSet(DataSet* dataSet);
     virtual uint16_t storeDataSet(DataSet* dataSet);
 
-    // 1 when the request and data set were sent and a C-STORE response came
-    // back, whatever its status.
+    // 1 when the request and data set were sent and a C-STORE response to
+    // it came back, whatever its status; a response naming another Message
+    // ID aborts the association.
     int store(AssociationService* association, DataSet* dataSet);
     // store, with the status of the response in status.
     int store(AssociationService* association, DataSet* dataSet, uint16_t& status);
+    // The sub-operation of a C-MOVE: the request carries the Move Originator
+    // AE title and Message ID (see StoreRequest::sendRequest).
+    int store(AssociationService* association, DataSet* dataSet, uint16_t& status, const char* moveOriginatorAeTitle,
+              uint16_t moveOriginatorMessageId);
     // The result of sending the response, or 0 when the command is not a
     // C-STORE request of this SOP class or its data set cannot be read.
     int handleCommand(AssociationService* association, DataSet* command, DataSet* dataSet);

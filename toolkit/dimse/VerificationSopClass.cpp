@@ -13,7 +13,13 @@ int VerificationSopClass::echo(AssociationService* association, uint16_t& status
     CommandSet response;
     if (!association->readMessage(response)) return 0;
     status = response.findU16(0x0000, Status);
-    return isResponse(&response);
+    if (!isResponse(&response)) return 0;
+    if (!respondsTo(&response, sentMessageId)) {
+        // A response to no request of ours: the peer has lost the thread.
+        association->abort();
+        return 0;
+    }
+    return 1;
 }
 
 int VerificationSopClass::handleCommand(AssociationService* association, DataSet* command) {

@@ -11,7 +11,8 @@ public:
     static constexpr const char* uid = "1.2.840.10008.1.1";
 
     int sopClassUid(UidValue& out) override;
-    // 1 when a C-ECHO response came back, whatever its status.
+    // 1 when a C-ECHO response to this request came back, whatever its
+    // status; a response naming another Message ID aborts the association.
     int echo(AssociationService* association);
     // 1 when the command was a C-ECHO request of this SOP class and was
     // answered (the command is then empty), or a C-ECHO response of it; 0

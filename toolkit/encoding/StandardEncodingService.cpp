@@ -192,3 +192,7 @@ int StandardEncodingService::encodeOnFirstContext(DataSet& set, PdvBuffer& buffe
     }
     return 0;
 }
+
+int StandardEncodingService::encodesTransferSyntax(const UidValue& transferSyntax) {
+    return handlesTransferSyntax(transferSyntax.text());
+}

@@ -115,6 +115,7 @@ public:
 
     // Whether this service reads and writes the transfer syntax uid.
     static int handlesTransferSyntax(const char* uid);
+    int encodesTransferSyntax(const UidValue& transferSyntax) override;
 
     // Which group length elements the writers write outside groups 0000
     // and 0002 (which always get theirs): those the data set had (keep),

@@ -66,9 +66,9 @@ public:
     }
 
     int write(ByteStream* stream) {
-        // Of a received user-information item only the three kept sub-items
-        // are sent: the bytes of the ones it skipped stop counting, or the
-        // PDU length would promise bytes that never follow.
+        // Of a received user-information item only the kept sub-items are
+        // sent: the bytes of the ones it skipped stop counting, or the PDU
+        // length would promise bytes that never follow.
         userInformation.extraLength = 0;
         encodedSize();
         stream->writeU8(pduType).writeU8(reserved).writeU32(pduLength).writeU16(protocolVersion).writeU16(reserved2);

@@ -26,6 +26,7 @@ AssociationService::~AssociationService() {
 
 int AssociationService::rawRead(uint8_t* buffer, uint32_t maximum) {
     const int got = socket.receiveBytes(buffer, maximum);
+    if (got == 0 && pollingInput) return -1;
     if (got < 0) transportFailed = 1;
     return got;
 }
@@ -45,6 +46,8 @@ int AssociationService::acceptApplicationContext(const ApplicationContextItem&) 
 int AssociationService::acceptPeer(const SocketAddress&, const AssociateRequestPdu&) { return 1; }
 
 int AssociationService::acceptAbstractSyntax(const AbstractSyntaxItem&) { return 1; }
+
+int AssociationService::acceptRequesterScpRole(const RoleSelectionItem&) { return 0; }
 
 int AssociationService::proposeTransferSyntaxes(PresentationContextItem& proposed) {
     return proposed.appendTransferSyntax(TransferSyntaxItem(implicitLittleEndianUid));
@@ -67,6 +70,21 @@ int AssociationService::proposeAbstractSyntax(const UidValue& abstractSyntax) {
 
 int AssociationService::proposeAnotherContext(const UidValue& abstractSyntax) {
     return proposedAbstractSyntaxes.tryAppend(AbstractSyntaxItem(abstractSyntax));
+}
+
+int AssociationService::proposeRoleSelection(const UidValue& sopClass, uint8_t scuRole, uint8_t scpRole) {
+    RoleSelectionItem selection;
+    selection.sopClassUid = sopClass;
+    selection.scuRole = scuRole;
+    selection.scpRole = scpRole;
+    for (uint32_t index = 0; index < proposedRoleSelections.count(); ++index) {
+        RoleSelectionItem& registered = proposedRoleSelections.at(index)->element;
+        if (registered.sopClassUid == sopClass) {
+            registered = selection;
+            return 1;
+        }
+    }
+    return proposedRoleSelections.tryAppend(selection);
 }
 
 int AssociationService::setApplicationContext(const UidValue& name) {

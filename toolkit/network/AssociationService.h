@@ -74,6 +74,12 @@ public:
     // the toolkit does not consult it. Default true.
     virtual int acceptPeer(const SocketAddress& peer, const AssociateRequestPdu& request);
     virtual int acceptAbstractSyntax(const AbstractSyntaxItem& proposed);
+    // Whether the requester may take the SCP role it proposes in a role
+    // selection, that is whether this side will send it requests of that
+    // SOP class (the C-STORE sub-operations of a C-GET). Consulted only for
+    // a proposal with SCP role 1. Default 0: this side sends no requests.
+    // The SCU role is granted as proposed.
+    virtual int acceptRequesterScpRole(const RoleSelectionItem& proposed);
     // Proposal hooks, consulted while requesting. Default: implicit VR
     // little endian only.
     virtual int proposeTransferSyntaxes(PresentationContextItem& proposed);
@@ -125,9 +131,18 @@ public:
     // registered already, so that proposeTransferSyntaxes can offer each
     // of them other transfer syntaxes (an acceptor picks one per context).
     int proposeAnotherContext(const UidValue& abstractSyntax);
+    // Adds to the request a role selection for sopClass: the roles this
+    // side asks to take, each 1 or 0 (a C-GET user asks for SCU 0, SCP 1
+    // for each storage SOP class it can receive; the SOP class still needs a
+    // context of its own, proposeAbstractSyntax). One per SOP class: a
+    // second call replaces the roles. 1, or 0 when the list could not grow.
+    int proposeRoleSelection(const UidValue& sopClass, uint8_t scuRole, uint8_t scpRole);
     virtual int setApplicationContext(const UidValue& name);
     virtual int setCallingAeTitle(const char* title);
     virtual int setCalledAeTitle(const char* title);
+    // Whether the message hooks encode and decode transferSyntax: a row of
+    // transferSyntaxTable here; a service with more codecs says so.
+    virtual int encodesTransferSyntax(const UidValue& transferSyntax);
 
     // DICOM files. saveFile writes set (draining it) in one of the three
     // modes and returns 1 only when every byte reached the file and the file
@@ -189,19 +204,34 @@ public:
     // abstractSyntax and carries transferSyntax, or 0.
     uint8_t contextForSyntaxes(const UidValue& abstractSyntax, const UidValue& transferSyntax);
     // The ID of the first accepted context proposed for abstractSyntax
-    // whose transfer syntax has a codec, or 0: whether messages of that
-    // abstract syntax can be sent at all.
+    // whose transfer syntax this service encodes (encodesTransferSyntax), or
+    // 0: whether messages of that abstract syntax can be sent at all.
     uint8_t acceptedContextFor(const UidValue& abstractSyntax);
     // 1 and the transfer syntax of the accepted context contextId, or 0.
     int transferSyntaxOfContext(uint8_t contextId, UidValue& transferSyntax);
     // The abstract syntax the request proposed for contextId: 1, or 0.
     int abstractSyntaxOfContext(uint8_t contextId, UidValue& abstractSyntax);
 
+    // The roles negotiated for sopClass, on either side, from the request's
+    // role selections and the answer's: without a selection proposed and
+    // answered, the requester is SCU and not SCP; with one, it takes each
+    // role that both proposal and answer name.
+    int requesterIsScuFor(const UidValue& sopClass);
+    int requesterIsScpFor(const UidValue& sopClass);
+
+    // 1 when a message has begun to arrive (or the connection has failed, so
+    // that readMessage reports it) without waiting for the peer: a provider
+    // looks for a C-CANCEL between its responses this way. 0 when nothing
+    // is there or the association is not established.
+    int messageWaiting();
+
     // Connected with at least one accepted context, and not yet released.
     int isEstablished() const { return established != 0 && socket.connected != 0; }
 
     IndexedValueList<AbstractSyntaxItem> proposedAbstractSyntaxes;
     IndexedValueList<PresentationContextResultItem> acceptedContexts;
+    // What proposeRoleSelection registered, sent with every request.
+    IndexedValueList<RoleSelectionItem> proposedRoleSelections;
     // Content bytes of the defined-length item being decoded not yet
     // accounted for; 0 means no bound. Top-level reads start it at 0.
     int32_t itemBytesLeft = 0;
@@ -217,6 +247,10 @@ public:
     int32_t transportFailed = 0;
 
 private:
+    // Set while messageWaiting looks for input: a socket with nothing to
+    // read then fails the read instead of being asked again.
+    int32_t pollingInput = 0;
+
     int readRequest();
     int negotiate();
     int serveAccepted();

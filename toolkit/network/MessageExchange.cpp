@@ -75,9 +75,21 @@ uint8_t AssociationService::contextForSyntaxes(const UidValue& abstractSyntax, c
 }
 
 uint8_t AssociationService::acceptedContextFor(const UidValue& abstractSyntax) {
+    if (presentationContextFor(abstractSyntax) == 0) return 0;
+    for (uint32_t index = 0; index < acceptedContexts.count(); ++index) {
+        const PresentationContextResultItem& context = acceptedContexts.at(index)->element;
+        UidValue proposedFor;
+        if (abstractSyntaxOfContext(context.contextId, proposedFor) && proposedFor == abstractSyntax &&
+            encodesTransferSyntax(context.transferSyntax.value)) {
+            return context.contextId;
+        }
+    }
+    return 0;
+}
+
+int AssociationService::encodesTransferSyntax(const UidValue& transferSyntax) {
     for (const TransferSyntaxRow* row = transferSyntaxTable; row->uid != nullptr; ++row) {
-        const uint8_t id = contextForSyntaxes(abstractSyntax, UidValue(row->uid));
-        if (id != 0) return id;
+        if (transferSyntax == UidValue(row->uid)) return 1;
     }
     return 0;
 }
@@ -214,4 +226,18 @@ int AssociationService::readMessage(DataSet& set) {
         return 0;
     }
     return 1;
+}
+
+int AssociationService::messageWaiting() {
+    if (!isEstablished()) return 0;
+    if (availableCount() != 0 || PDataPdu::pduLength != 0) return 1;
+    // A socket without input fails the read at once (rawRead), and readAhead
+    // leaves the stream as it was when it fails.
+    const int32_t usual = socket.timeoutSeconds;
+    socket.timeoutSeconds = 0;
+    pollingInput = 1;
+    const int arrived = readAhead(1);
+    pollingInput = 0;
+    socket.timeoutSeconds = usual;
+    return arrived || transportFailed ? 1 : 0;
 }

@@ -74,6 +74,9 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
     information.setMaximumLength(MaximumLengthItem(announcedMaximumLength));
     fillImplementationClassUid(information.implementationClassUid);
     fillImplementationVersionName(information.implementationVersionName);
+    for (uint32_t index = 0; index < proposedRoleSelections.count(); ++index) {
+        information.appendRoleSelection(proposedRoleSelections.at(index)->element);
+    }
     AssociateRequestPdu::setUserInformation(information);
 
     if (!socket.connectTo(hostText, portText)) return 0;
@@ -148,7 +151,23 @@ int AssociationService::negotiate() {
     AssociateAcceptPdu::setCalledAeTitle(AssociateRequestPdu::calledAeTitle);
     AssociateAcceptPdu::setCallingAeTitle(AssociateRequestPdu::callingAeTitle);
     AssociateAcceptPdu::setApplicationContext(AssociateRequestPdu::applicationContext.value);
+    // Every role selection proposed is answered: the SCU role as proposed,
+    // the SCP role where the policy lets the requester take it.
+    UserInformationItem roleAnswers;
+    auto& proposedRoles = AssociateRequestPdu::userInformation.roleSelections;
+    for (uint32_t index = 0; index < proposedRoles.count(); ++index) {
+        RoleSelectionItem answer = proposedRoles.at(index)->element;
+        answer.scpRole = answer.scpRole != 0 && acceptRequesterScpRole(answer) ? 1 : 0;
+        answer.scuRole = answer.scuRole != 0 ? 1 : 0;
+        roleAnswers.appendRoleSelection(answer);
+    }
     AssociateAcceptPdu::setUserInformation(AssociateRequestPdu::userInformation);
+    while (AssociateAcceptPdu::userInformation.roleSelections.count() != 0) {
+        AssociateAcceptPdu::userInformation.roleSelections.removeAt(0);
+    }
+    for (uint32_t index = 0; index < roleAnswers.roleSelections.count(); ++index) {
+        AssociateAcceptPdu::userInformation.appendRoleSelection(roleAnswers.roleSelections.at(index)->element);
+    }
     AssociateAcceptPdu::emptyPresentationContexts();
     while (acceptedContexts.count() != 0) acceptedContexts.removeAt(0);
 
@@ -183,6 +202,9 @@ int AssociationService::negotiate() {
     information.setMaximumLength(MaximumLengthItem(announcedMaximumLength));
     fillImplementationClassUid(information.implementationClassUid);
     fillImplementationVersionName(information.implementationVersionName);
+    for (uint32_t index = 0; index < roleAnswers.roleSelections.count(); ++index) {
+        information.appendRoleSelection(roleAnswers.roleSelections.at(index)->element);
+    }
     AssociateAcceptPdu::setUserInformation(information);
     AssociateAcceptPdu::write(this);
     if (socket.sendFailed) return 0;
@@ -247,6 +269,35 @@ int AssociationService::serveAccepted() {
         return 0;
     }
     return negotiate();
+}
+
+namespace {
+
+// The roles of the requester for sopClass: the default pair unless the
+// request proposed a role selection for it and the answer answered it.
+void negotiatedRoles(UserInformationItem& request, UserInformationItem& answer, const UidValue& sopClass, int& scu,
+                     int& scp) {
+    scu = 1;
+    scp = 0;
+    const RoleSelectionItem* proposed = request.roleSelectionFor(sopClass);
+    const RoleSelectionItem* answered = answer.roleSelectionFor(sopClass);
+    if (proposed == nullptr || answered == nullptr) return;
+    scu = proposed->scuRole != 0 && answered->scuRole != 0 ? 1 : 0;
+    scp = proposed->scpRole != 0 && answered->scpRole != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int AssociationService::requesterIsScuFor(const UidValue& sopClass) {
+    int scu = 0, scp = 0;
+    negotiatedRoles(AssociateRequestPdu::userInformation, AssociateAcceptPdu::userInformation, sopClass, scu, scp);
+    return scu;
+}
+
+int AssociationService::requesterIsScpFor(const UidValue& sopClass) {
+    int scu = 0, scp = 0;
+    negotiatedRoles(AssociateRequestPdu::userInformation, AssociateAcceptPdu::userInformation, sopClass, scu, scp);
+    return scp;
 }
 
 int AssociationService::abort() {

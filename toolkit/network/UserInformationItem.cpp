@@ -50,8 +50,34 @@ int RoleSelectionItem::readBody(WireReader& enclosing) {
     return wellFormed ? 1 : 0;
 }
 
+UserInformationItem::UserInformationItem(const UserInformationItem& other) : PduItem(other) { *this = other; }
+
+UserInformationItem& UserInformationItem::operator=(const UserInformationItem& other) {
+    if (this == &other) return *this;
+    PduItem::operator=(other);
+    extraLength = other.extraLength;
+    maximumLength = other.maximumLength;
+    implementationClassUid = other.implementationClassUid;
+    implementationVersionName = other.implementationVersionName;
+    while (roleSelections.count() != 0) roleSelections.removeAt(0);
+    auto& source = const_cast<IndexedValueList<RoleSelectionItem>&>(other.roleSelections);
+    for (uint32_t index = 0; index < source.count(); ++index) roleSelections.tryAppend(source.at(index)->element);
+    return *this;
+}
+
+const RoleSelectionItem* UserInformationItem::roleSelectionFor(const UidValue& sopClass) {
+    for (uint32_t index = 0; index < roleSelections.count(); ++index) {
+        const RoleSelectionItem& item = roleSelections.at(index)->element;
+        if (item.sopClassUid == sopClass) return &item;
+    }
+    return nullptr;
+}
+
 uint32_t UserInformationItem::encodedSize() {
-    const uint32_t length = 8 + implementationClassUid.encodedSize() + implementationVersionName.encodedSize();
+    uint32_t length = 8 + implementationClassUid.encodedSize() + implementationVersionName.encodedSize();
+    for (uint32_t index = 0; index < roleSelections.count(); ++index) {
+        length += roleSelections.at(index)->element.encodedSize();
+    }
     maximumLength.encodedSize();
     itemLength = static_cast<uint16_t>(length);
     return length + extraLength + 4;
@@ -62,6 +88,7 @@ int UserInformationItem::write(ByteStream* stream) {
     stream->flush();
     maximumLength.write(stream);
     implementationClassUid.write(stream);
+    for (uint32_t index = 0; index < roleSelections.count(); ++index) roleSelections.at(index)->element.write(stream);
     implementationVersionName.write(stream);
     return 1;
 }
@@ -73,7 +100,7 @@ int UserInformationItem::readBody(WireReader& enclosing) {
     maximumLength.setValue(0);
     implementationClassUid.value.clear();
     implementationVersionName.value.clear();
-    roleSelection = RoleSelectionItem();
+    while (roleSelections.count() != 0) roleSelections.removeAt(0);
     if (!readHeader(enclosing)) return 0;
     WireReader body = enclosing.enclosed(itemLength);
     int wellFormed = !body.failed;
@@ -88,10 +115,11 @@ int UserInformationItem::readBody(WireReader& enclosing) {
             case ImplementationClassUidItem::type:
                 wellFormed = implementationClassUid.readBody(body);
                 break;
-            case RoleSelectionItem::type:
-                wellFormed = roleSelection.readBody(body);
-                extraLength += before - body.left;
+            case RoleSelectionItem::type: {
+                RoleSelectionItem selection;
+                wellFormed = selection.readBody(body) && roleSelections.tryAppend(selection);
                 break;
+            }
             case ImplementationVersionNameItem::type:
                 wellFormed = implementationVersionName.readBody(body);
                 break;

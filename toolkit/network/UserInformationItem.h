@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "../model/IndexedList.h"
 #include "../stream/ByteStream.h"
 #include "PduItem.h"
 #include "UidItems.h"
@@ -28,8 +29,9 @@ public:
     uint32_t maximumLength = 0;
 };
 
-// SCU/SCP role selection for one SOP class (sub-item 0x54). Received and
-// kept; this system never sends one.
+// SCU/SCP role selection for one SOP class (sub-item 0x54): the roles the
+// requester proposes to take for the SOP class, and in an A-ASSOCIATE-AC
+// the roles the acceptor lets it take (1 granted, 0 not).
 class RoleSelectionItem : public PduItem<RoleSelectionItem> {
 public:
     static constexpr uint8_t type = 0x54;
@@ -46,11 +48,10 @@ public:
     uint8_t scpRole = 0;
 };
 
-// The user-information item (0x50). As sent it always holds the maximum
-// length, the implementation class UID and the implementation version name,
-// in that order. As received it keeps those three and the last role
-// selection; the bytes of sub-items it keeps no encodable copy of (role
-// selections, and sub-items of other types, which are skipped) are counted in
+// The user-information item (0x50). As sent it holds the maximum length,
+// the implementation class UID, the role selections (none unless some were
+// added) and the implementation version name, in that order. As received it
+// keeps those and skips sub-items of other types, whose bytes are counted in
 // extraLength, so that encodedSize of a received item equals its size on the
 // wire while the stored item length never includes them.
 class UserInformationItem : public PduItem<UserInformationItem> {
@@ -58,6 +59,15 @@ public:
     static constexpr uint8_t type = 0x50;
 
     UserInformationItem() : PduItem(type) {}
+    // The role selections are copied one by one (the list itself is not
+    // copyable); a copy short of memory holds fewer of them.
+    UserInformationItem(const UserInformationItem& other);
+    UserInformationItem& operator=(const UserInformationItem& other);
+
+    // Appends a role selection: 1, or 0 when the list could not grow.
+    int appendRoleSelection(const RoleSelectionItem& item) { return roleSelections.tryAppend(item); }
+    // The role selection for sopClass, or null.
+    const RoleSelectionItem* roleSelectionFor(const UidValue& sopClass);
 
     void setMaximumLength(const MaximumLengthItem& item) { maximumLength = item; }
     uint32_t maximumLengthValue() const { return maximumLength.value(); }
@@ -74,7 +84,7 @@ public:
     MaximumLengthItem maximumLength;
     ImplementationClassUidItem implementationClassUid;
     ImplementationVersionNameItem implementationVersionName;
-    RoleSelectionItem roleSelection;
+    IndexedValueList<RoleSelectionItem> roleSelections;
 };
 
 #endif

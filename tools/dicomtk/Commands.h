@@ -18,11 +18,12 @@ int runDump(const std::vector<std::string>& arguments, const std::string& progra
 int runCopy(const std::vector<std::string>& arguments, const std::string& programPath);
 int runConvert(const std::vector<std::string>& arguments, const std::string& programPath);
 int runEcho(const std::vector<std::string>& arguments);
-int runStore(const std::vector<std::string>& arguments);
-int runServe(const std::vector<std::string>& arguments);
+int runStore(const std::vector<std::string>& arguments, const std::string& programPath);
+int runServe(const std::vector<std::string>& arguments, const std::string& programPath);
 
 int runFind(const std::vector<std::string>& arguments, const std::string& programPath);
 int runMove(const std::vector<std::string>& arguments, const std::string& programPath);
+int runGet(const std::vector<std::string>& arguments, const std::string& programPath);
 
 // Prints the elements of set as dump does, draining it; with names and the
 // VRs of dictionary when given.

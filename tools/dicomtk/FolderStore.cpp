@@ -147,6 +147,11 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
     const std::string name = uid + ".dcm";
     const std::string target = folder_ + "/" + name;
     std::unique_ptr<DataSet> attributes(index_ != nullptr ? indexedAttributes(dataSet) : nullptr);
+    // The index keeps the syntax of the file, for retrievals to propose it.
+    if (attributes && !setMetaText(attributes.get(), 0x0010, vrCode('U', 'I'),
+                                   std::string(transferSyntax.text(), transferSyntax.size()), 0x00)) {
+        attributes.reset();
+    }
     const std::string temporary = folder_ + "/" + temporaryName(uid);
     association_->addMetaHeader(dataSet);
     // The file names its sender: Source Application Entity Title is the

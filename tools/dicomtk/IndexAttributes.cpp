@@ -67,6 +67,10 @@ const Attribute attributes[] = {
     stored(0x0008, 0x0023, vrCode('D', 'A'), imageLevel, "content_date", Matching::date),
     stored(0x0008, 0x0033, vrCode('T', 'M'), imageLevel, "content_time", Matching::time),
     stored(0x0020, 0x0013, vrCode('I', 'S'), imageLevel, "instance_number", Matching::exact),
+    // The transfer syntax the file is kept in, for the sub-associations of
+    // a retrieval to propose; never a key or a return key (group 0002 is no
+    // part of an identifier).
+    stored(0x0002, 0x0010, vrCode('U', 'I'), imageLevel, "transfer_syntax_uid", Matching::none),
 };
 
 }  // namespace

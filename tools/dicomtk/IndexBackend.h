@@ -66,6 +66,7 @@ struct IndexedInstance {
     std::string fileName;
     std::string sopClassUid;
     std::string sopInstanceUid;
+    std::string transferSyntaxUid;  // empty when unknown
 };
 
 class IndexBackend {

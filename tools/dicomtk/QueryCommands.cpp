@@ -1,6 +1,7 @@
 // dicomtk find and move: C-FIND and C-MOVE as a user, with the Patient Root
-// or Study Root information model.
+// or Study Root information model; what they share with get.
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,10 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "QueryCommands.h"
+
 #include "Commands.h"
-#include "NetworkOptions.h"
-#include "QueryKeys.h"
-#include "dimse/QueryRetrieveSopClasses.h"
 
 namespace {
 
@@ -28,7 +28,8 @@ const char* const findHelp =
     "UID lists separated by backslashes), without it the attribute is asked\n"
     "for. Prints every match as dump lines, then the number of matches. The\n"
     "answers to the association request and to the release request are\n"
-    "awaited S seconds (30). Exit status 0 when the final status is Success.\n";
+    "awaited S seconds (30). Exit status 0 when the final status is Success.\n"
+    "Ctrl-C cancels the query (C-CANCEL) and exits with status 130.\n";
 
 const char* const moveHelp =
     "usage: dicomtk move [-aet AET] [-aec AET] [--request-timeout S] [-P | -S] -L LEVEL\n"
@@ -40,18 +41,12 @@ const char* const moveHelp =
     "pending response (remaining, completed, failed, warning) and the final\n"
     "one. The answers to the association request and to the release request\n"
     "are awaited S seconds (30). Exit status 0 only when the final status is\n"
-    "Success and no sub-operation failed.\n";
+    "Success and no sub-operation failed. Ctrl-C cancels the move (C-CANCEL)\n"
+    "and exits with status 130.\n";
 
-struct QueryOptions {
-    PeerOptions peer;
-    bool studyRoot = false;
-    std::string level;
-    std::string destination;
-    std::vector<QueryKey> keys;
-};
+}  // namespace
 
-// Parses the options of find (withDestination false) or move.
-std::string parseQuery(const std::vector<std::string>& arguments, bool withDestination, const DataDictionary& dictionary,
+std::string parseQuery(const std::vector<std::string>& arguments, QueryKind kind, const DataDictionary& dictionary,
                        QueryOptions& options) {
     std::vector<std::string> rest;
     bool patient = false, study = false;
@@ -61,13 +56,17 @@ std::string parseQuery(const std::vector<std::string>& arguments, bool withDesti
             patient = true;
         } else if (argument == "-S") {
             study = true;
-        } else if (argument == "-L" || argument == "-k" || (withDestination && argument == "--dest")) {
+        } else if (argument == "-L" || argument == "-k" || (kind == QueryKind::move && argument == "--dest") ||
+                   (kind == QueryKind::get && argument == "--out")) {
             if (index + 1 >= arguments.size()) return "missing value after " + argument;
             const std::string& value = arguments[++index];
             if (argument == "-L") {
                 options.level = value;
             } else if (argument == "--dest") {
                 options.destination = value;
+            } else if (argument == "--out") {
+                if (value.empty()) return "--out needs a folder";
+                options.folder = value;
             } else {
                 QueryKey key;
                 const std::string problem = parseQueryKey(value, dictionary, key);
@@ -86,17 +85,18 @@ std::string parseQuery(const std::vector<std::string>& arguments, bool withDesti
     if (!problem.empty()) return problem;
     if (!options.peer.rest.empty()) return "unexpected argument " + options.peer.rest[0];
     if (options.level.empty()) {
-        if (withDestination) return "-L LEVEL is needed";
+        if (kind != QueryKind::find) return "-L LEVEL is needed";
         options.level = study ? "STUDY" : "PATIENT";
     }
     if (options.level != "PATIENT" && options.level != "STUDY" && options.level != "SERIES" && options.level != "IMAGE") {
         return "level '" + options.level + "' is none of PATIENT, STUDY, SERIES, IMAGE";
     }
     if (study && options.level == "PATIENT") return "the Study Root model has no PATIENT level";
-    if (withDestination) {
+    if (kind == QueryKind::move) {
         if (options.destination.empty()) return "--dest AET is needed";
         if (!isValidAeTitle(options.destination)) return "destination '" + options.destination + "' is not an AE title";
     }
+    if (kind == QueryKind::get && options.folder.empty()) options.folder = "dicom-get";
     return "";
 }
 
@@ -112,6 +112,46 @@ std::string hex16(uint16_t value) {
     std::snprintf(text, sizeof text, "0x%04X", value);
     return text;
 }
+
+namespace {
+
+// The user the running operation belongs to, and whether Ctrl-C came:
+// all a signal handler may touch.
+CancellableUser* volatile interruptedUser = nullptr;
+volatile std::sig_atomic_t interruptCame = 0;
+void (*previousHandler)(int) = SIG_DFL;
+
+extern "C" void onInterrupt(int) {
+    interruptCame = 1;
+    CancellableUser* user = interruptedUser;
+    if (user != nullptr) user->cancel();
+    // The next Ctrl-C ends the program, should the peer never answer.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+}  // namespace
+
+CancelOnInterrupt::CancelOnInterrupt(CancellableUser& user) {
+    interruptCame = 0;
+    interruptedUser = &user;
+    previousHandler = std::signal(SIGINT, onInterrupt);
+    if (previousHandler == SIG_ERR) previousHandler = SIG_DFL;
+}
+
+CancelOnInterrupt::~CancelOnInterrupt() {
+    std::signal(SIGINT, previousHandler);
+    interruptedUser = nullptr;
+}
+
+bool CancelOnInterrupt::interrupted() const { return interruptCame != 0; }
+
+int reportCancelled(const PeerOptions& peer, bool finalResponse, uint16_t finalStatus) {
+    fail(peerName(peer), std::string("cancelled (Ctrl-C), ") +
+                             (finalResponse ? "final status " + hex16(finalStatus) : "no final response"));
+    return cancelledExitStatus;
+}
+
+namespace {
 
 // The C-FIND user that prints what comes back.
 class PrintingFind : public FindSopClass {
@@ -172,7 +212,8 @@ struct QuerySession {
         const char* help = move ? moveHelp : findHelp;
         if (printedHelp(arguments, help)) return 0;
         loadDictionary(dictionary, "", programPath);
-        const std::string problem = parseQuery(arguments, move, dictionary, options);
+        const std::string problem =
+            parseQuery(arguments, move ? QueryKind::move : QueryKind::find, dictionary, options);
         if (!problem.empty()) {
             std::cerr << help;
             return fail(move ? "move" : "find", problem);
@@ -199,10 +240,17 @@ int runFind(const std::vector<std::string>& arguments, const std::string& progra
     if (ended >= 0) return ended;
     PrintingFind find(session.uid, session.dictionary);
     std::unique_ptr<ObjectDataSet> identifier = identifierOf(session.options);
-    const int answered = find.find(&session.service, identifier.get());
+    int answered = 0;
+    bool interrupted = false;
+    {
+        CancelOnInterrupt interrupt(find);
+        answered = find.find(&session.service, identifier.get());
+        interrupted = interrupt.interrupted();
+    }
     session.service.release();
+    if (answered) std::printf("%ld matches, final status %s\n", find.matches, hex16(find.finalStatus).c_str());
+    if (interrupted) return reportCancelled(session.options.peer, answered != 0, find.finalStatus);
     if (!answered) return fail(peerName(session.options.peer), "the query ended without a final response");
-    std::printf("%ld matches, final status %s\n", find.matches, hex16(find.finalStatus).c_str());
     return find.finalStatus == StatusSuccess ? 0 : 1;
 }
 
@@ -213,8 +261,15 @@ int runMove(const std::vector<std::string>& arguments, const std::string& progra
     PrintingMove move(session.uid);
     std::unique_ptr<ObjectDataSet> identifier = identifierOf(session.options);
     move.finalStatus = 0xFFFF;
-    const int succeeded = move.move(&session.service, identifier.get(), session.options.destination.c_str());
+    int succeeded = 0;
+    bool interrupted = false;
+    {
+        CancelOnInterrupt interrupt(move);
+        succeeded = move.move(&session.service, identifier.get(), session.options.destination.c_str());
+        interrupted = interrupt.interrupted();
+    }
     session.service.release();
+    if (interrupted) return reportCancelled(session.options.peer, move.finalStatus != 0xFFFF, move.finalStatus);
     if (move.finalStatus == 0xFFFF) {
         return fail(peerName(session.options.peer), "the move ended without a final response");
     }

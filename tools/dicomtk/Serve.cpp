@@ -1,5 +1,5 @@
-// dicomtk serve: a storage server. It answers C-ECHO, and C-STORE of any SOP
-// class by writing each object into its folder, serving several
+// dicomtk serve: a storage server. It answers C-ECHO, and C-STORE of a
+// storage SOP class by writing each object into its folder, serving several
 // associations at once, each with its own service on its own thread, until
 // SIGINT or SIGTERM stops it.
 
@@ -24,6 +24,7 @@
 #include "Commands.h"
 #include "FolderStore.h"
 #include "QueryProviders.h"
+#include "StorageClasses.h"
 #include "dimse/ConfiguredAssociationService.h"
 #include "dimse/VerificationSopClass.h"
 #include "platform/Sockets.h"
@@ -35,7 +36,7 @@ const char* const serveHelp =
     "                     [--max-associations N] [--max-message-size BYTES] [--no-fsync]\n"
     "                     [--destinations FILE] [--reindex] [--config FILE]\n"
     "\n"
-    "A storage server: answers C-ECHO, and C-STORE of any SOP class by writing\n"
+    "A storage server: answers C-ECHO, and C-STORE of a storage SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
     "given, created when missing) as a DICOM file with meta information\n"
     "naming the sender's AE title as its source, in the transfer syntax it\n"
@@ -54,7 +55,12 @@ const char* const serveHelp =
     "STUDY, SERIES, IMAGE) over what it holds, from an index in DIR that is\n"
     "kept up to date as objects arrive and rebuilt from the files when it is\n"
     "missing or with --reindex. C-MOVE sends to the destinations of FILE, a\n"
-    "text of 'AET HOST PORT' lines ('#' starts a comment).\n"
+    "text of 'AET HOST PORT' lines ('#' starts a comment), each object in the\n"
+    "transfer syntax it is kept in when the destination accepts it, else an\n"
+    "uncompressed object converted into an uncompressed syntax it accepts; a\n"
+    "compressed object it refused is logged and counted as failed. C-FIND\n"
+    "answers carry Retrieve AE Title (AET). Only Verification, the standard's\n"
+    "storage SOP classes and the query/retrieve models are accepted.\n"
     "\n"
     "--config FILE takes the acceptance policy from a configuration file: the\n"
     "calling and called AE titles, application contexts, abstract syntaxes and\n"
@@ -107,15 +113,60 @@ bool readable(const TransferSyntaxItem& proposed) {
            StandardEncodingService::handlesTransferSyntax(proposed.value.text());
 }
 
-// The service of one association: every transfer syntax the server can
-// store is accepted, in the order the peer proposed them.
+// The services serve provides besides storage: Verification, and the
+// Patient Root and Study Root FIND, MOVE and GET models.
+bool servedService(const std::string& uid) {
+    static const char* const services[] = {
+        "1.2.840.10008.1.1",            // Verification
+        "1.2.840.10008.5.1.4.1.2.1.1",  // Patient Root FIND
+        "1.2.840.10008.5.1.4.1.2.1.2",  // Patient Root MOVE
+        "1.2.840.10008.5.1.4.1.2.1.3",  // Patient Root GET
+        "1.2.840.10008.5.1.4.1.2.2.1",  // Study Root FIND
+        "1.2.840.10008.5.1.4.1.2.2.2",  // Study Root MOVE
+        "1.2.840.10008.5.1.4.1.2.2.3",  // Study Root GET
+    };
+    for (const char* service : services) {
+        if (uid == service) return true;
+    }
+    return false;
+}
+
+// The abstract syntaxes serve provides: those services and the storage SOP
+// classes of the standard. Anything else (Modality Worklist, Storage
+// Commitment, print) is refused at negotiation rather than aborted when
+// used.
+bool servedAbstractSyntax(const std::string& uid) { return servedService(uid) || isStandardStorageClass(uid.c_str()); }
+
+// The UID of a proposed abstract syntax, without the zero byte that pads
+// an odd-length UID to even length (as some peers send it); "" for one
+// with a zero byte elsewhere.
+std::string proposedUid(const AbstractSyntaxItem& item) {
+    const std::string text(item.value.text(), std::strlen(item.value.text()));
+    const size_t size = item.value.size();
+    return text.size() == size || (text.size() + 1 == size && size % 2 == 0) ? text : std::string();
+}
+
+// The service of one association: the served abstract syntaxes, and every
+// transfer syntax the server can store, in the order the peer proposed them.
+// The requester of a C-GET takes the SCP role for the storage SOP classes
+// it wants to receive: granted for the ones this service stores (and so can
+// send back), never for the query/retrieve and verification services.
 class ServerService : public ToolService {
 public:
     int acceptTransferSyntax(const TransferSyntaxItem& proposed) override { return readable(proposed); }
+    int acceptAbstractSyntax(const AbstractSyntaxItem& item) override { return servedAbstractSyntax(proposedUid(item)); }
+    int acceptRequesterScpRole(const RoleSelectionItem& proposed) override {
+        const AbstractSyntaxItem item(proposed.sopClassUid);
+        return acceptAbstractSyntax(item) && !servedService(proposedUid(item));
+    }
 };
 
 // The service of one association under the policy of a configuration file,
-// loaded once and only read, by every association at once.
+// loaded once and only read, by every association at once. Its list of
+// abstract syntaxes narrows the served ones, and may add SOP classes
+// outside the standard's UID root (private storage SOP classes), which are
+// then stored as any other; a standard service serve does not provide
+// stays refused.
 class ConfiguredService : public ToolService {
 public:
     explicit ConfiguredService(ConfiguredAssociationService& policy) : policy_(policy) {}
@@ -127,10 +178,20 @@ public:
     int acceptApplicationContext(const ApplicationContextItem& item) override {
         return policy_.acceptApplicationContext(item);
     }
-    int acceptAbstractSyntax(const AbstractSyntaxItem& item) override { return policy_.acceptAbstractSyntax(item); }
+    int acceptAbstractSyntax(const AbstractSyntaxItem& item) override {
+        if (!policy_.acceptAbstractSyntax(item)) return 0;
+        const std::string uid = proposedUid(item);
+        if (servedAbstractSyntax(uid)) return 1;
+        const bool listed = policy_.abstractSyntaxes.count != 0;
+        return listed && !uid.empty() && uid.compare(0, 14, "1.2.840.10008.") != 0;
+    }
 
 private:
     ConfiguredAssociationService& policy_;
+    int acceptRequesterScpRole(const RoleSelectionItem& proposed) override {
+        const AbstractSyntaxItem item(proposed.sopClassUid);
+        return acceptAbstractSyntax(item) && !servedService(proposedUid(item));
+    }
 };
 
 // What every association shares: the index of the store and the move
@@ -140,6 +201,10 @@ struct SharedState {
     bool indexed = false;
     MoveDestinations destinations;
     std::unique_ptr<ConfiguredAssociationService> policy;
+    // The VRs of objects stored in implicit VR, for a retrieval that sends
+    // one converted into explicit VR.
+    DataDictionary dictionary{0, nullptr};
+    bool hasDictionary = false;
 };
 
 // The connections being served. The listening thread registers each one as
@@ -221,13 +286,24 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
                                trimmed(service.AssociateRequestPdu::calledAeTitle);
     VerificationSopClass verification;
     FolderStore storage(settings.folder, settings.sync, shared.indexed ? &shared.index : nullptr);
-    IndexedFind patientRootFind(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootFind);
-    IndexedFind studyRootFind(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootFind);
+    const DataDictionary* dictionary = shared.hasDictionary ? &shared.dictionary : nullptr;
+    IndexedFind patientRootFind(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootFind,
+                                settings.aeTitle, dictionary);
+    IndexedFind studyRootFind(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootFind, settings.aeTitle,
+                              dictionary);
     IndexedMove patientRootMove(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootMove,
-                                shared.destinations, settings.aeTitle);
+                                shared.destinations, settings.aeTitle, dictionary);
     IndexedMove studyRootMove(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootMove,
-                              shared.destinations, settings.aeTitle);
-    long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0;
+                              shared.destinations, settings.aeTitle, dictionary);
+    IndexedGet patientRootGet(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootGet, dictionary);
+    IndexedGet studyRootGet(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootGet, dictionary);
+    for (IndexedMove* mover : {&patientRootMove, &studyRootMove}) {
+        mover->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-MOVE: " + problem); };
+    }
+    for (IndexedGet* getter : {&patientRootGet, &studyRootGet}) {
+        getter->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-GET: " + problem); };
+    }
+    long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0, gets = 0;
     std::string ending = "released";
     for (;;) {
         CommandSet command;
@@ -269,6 +345,7 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
         }
         IndexedFind* finds[] = {&patientRootFind, &studyRootFind};
         IndexedMove* movers[] = {&patientRootMove, &studyRootMove};
+        IndexedGet* getters[] = {&patientRootGet, &studyRootGet};
         std::string problem;
         if (field == CFindRequest && shared.indexed && offerCommand(finds, service, command, problem)) {
             ++queries;
@@ -280,9 +357,18 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
             if (!problem.empty()) say("association from " + peer + ": C-MOVE: " + problem);
             continue;
         }
-        if ((field == CFindRequest || field == CMoveRequest) && shared.indexed) {
-            // Neither model took it: a SOP class of no model served here, or an identifier that cannot be read.
-            say("association from " + peer + ": " + (field == CFindRequest ? "C-FIND" : "C-MOVE") +
+        if (field == CGetRequest && shared.indexed && offerCommand(getters, service, command, problem)) {
+            ++gets;
+            if (!problem.empty()) say("association from " + peer + ": C-GET: " + problem);
+            continue;
+        }
+        // A C-CANCEL that comes after the operation it names has ended
+        // (the final response crossed it) has nothing left to stop.
+        if (field == CCancelRequest) continue;
+        if ((field == CFindRequest || field == CMoveRequest || field == CGetRequest) && shared.indexed) {
+            // No model took it: a SOP class of no model served here, or an identifier that cannot be read.
+            const char* what = field == CFindRequest ? "C-FIND" : field == CMoveRequest ? "C-MOVE" : "C-GET";
+            say("association from " + peer + ": " + what +
                 " request of no served model or with an unreadable identifier; association aborted");
         } else {
             say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
@@ -294,7 +380,7 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
     if (service.socket.connected) service.release();
     say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
         std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " + std::to_string(queries) +
-        " queries, " + std::to_string(moves) + " moves");
+        " queries, " + std::to_string(moves) + " moves, " + std::to_string(gets) + " gets");
 }
 
 void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
@@ -322,7 +408,7 @@ bool parseByteCount(const std::string& text, uint64_t low, uint64_t high, uint64
 
 }  // namespace
 
-int runServe(const std::vector<std::string>& arguments) {
+int runServe(const std::vector<std::string>& arguments, const std::string& programPath) {
     Settings settings;
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
@@ -390,6 +476,7 @@ int runServe(const std::vector<std::string>& arguments) {
             return fail(settings.configFile, "cannot read the configuration");
         }
     }
+    shared.hasDictionary = loadDictionary(shared.dictionary, "", programPath) == 1;
     shared.indexed = shared.index.open(settings.folder, settings.reindex) == 1;
     if (!shared.indexed) say("dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");
 

@@ -78,6 +78,25 @@ std::string SqlQuery::valueCondition(const Attribute& attribute, const std::stri
         case Matching::time: {
             const bool date = attribute.matching == Matching::date;
             const size_t dash = value.find('-');
+            // A wildcard matches the key form (no dots, no colons).
+            if (hasWildcard(value)) {
+                std::string pattern;
+                for (char character : value) {
+                    if (character != (date ? '.' : ':')) pattern += character;
+                }
+                return dialect_.wildcardCondition(column + "_key", parameter(dialect_.wildcardPattern(pattern)));
+            }
+            // A single value matches exactly: a date of fewer than eight
+            // digits matches no stored date, a time matches the same time
+            // of day written with or without colons and trailing zeros.
+            if (dash == std::string::npos) {
+                if (!date) return column + "_key = " + parameter(timeKey(value, false));
+                std::string digits;
+                for (char character : value) {
+                    if (character != '.') digits += character;
+                }
+                return column + "_key = " + parameter(digits);
+            }
             const std::string low = trimmedSpaces(dash == std::string::npos ? value : value.substr(0, dash));
             const std::string high = trimmedSpaces(dash == std::string::npos ? value : value.substr(dash + 1));
             std::string condition = column + "_key <> ''";
@@ -134,7 +153,7 @@ int SqlQuery::find(const IndexQuery& query, const std::vector<IndexField>& field
 }
 
 int SqlQuery::instances(const IndexQuery& query, std::string& problem) {
-    sql = "SELECT i.file, i.sop_class_uid, i.sop_instance_uid";
+    sql = "SELECT i.file, i.sop_class_uid, i.sop_instance_uid, i.transfer_syntax_uid";
     parameters.clear();
     if (!where(query, imageLevel, problem)) return 0;
     sql += orderClause(imageLevel, dialect_);

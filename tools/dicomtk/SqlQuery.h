@@ -64,7 +64,7 @@ public:
     // in the order of the answers of StoreIndex::find. 0 with problem set
     // when the keys have more values than a statement can take.
     int find(const IndexQuery& query, const std::vector<IndexField>& fields, std::string& problem);
-    // file, sop_class_uid, sop_instance_uid of every instance under them.
+    // file, sop_class_uid, sop_instance_uid, transfer_syntax_uid of every instance under them.
     int instances(const IndexQuery& query, std::string& problem);
 
     std::string sql;

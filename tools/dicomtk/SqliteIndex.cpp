@@ -163,7 +163,7 @@ int SqliteIndex::instances(const IndexQuery& question, std::vector<IndexedInstan
     if (!query.instances(question, problem)) return 0;
     std::vector<IndexedInstance> rows;
     auto take = [&](SqliteStatement& row) {
-        rows.push_back(IndexedInstance{row.text(0), row.text(1), row.text(2)});
+        rows.push_back(IndexedInstance{row.text(0), row.text(1), row.text(2), row.text(3)});
         return true;
     };
     if (!ask(query, take, problem)) return 0;

@@ -5,7 +5,8 @@
 
 namespace {
 
-constexpr int schemaVersion = 1;
+// 2: instances keep their transfer syntax.
+constexpr int schemaVersion = 2;
 const char* const databaseName = "index.sqlite";
 // Below SQLite's limit of 32766 parameters.
 constexpr size_t mostSqliteParameters = 30000;

@@ -1,6 +1,10 @@
 #include "StorageUser.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "encoding/SyntaxConversion.h"
+#include "encoding/StandardTransferSyntaxes.h"
 
 
 namespace {
@@ -9,13 +13,41 @@ const char* const implicitLittleUid = "1.2.840.10008.1.2";
 const char* const explicitLittleUid = "1.2.840.10008.1.2.1";
 const char* const explicitBigUid = "1.2.840.10008.1.2.2";
 
-// The transfer syntaxes one context offers for files in transferSyntax.
+// The uncompressed syntaxes in the order a converted object prefers them:
+// little endian keeps the value bytes of most objects as they are.
+const char* const uncompressedUids[] = {explicitLittleUid, implicitLittleUid, explicitBigUid};
+
+// The uncompressed syntax whose values an object kept in uid has: its own,
+// explicit VR little endian for a deflated one (inflated when read), or 0
+// for compressed pixel data.
+int32_t uncompressedCode(const std::string& uid) {
+    const int32_t code = findStandardTransferSyntax(uid.c_str());
+    if (code == DeflatedLittleEndian) return ExplicitLittleEndian;
+    return isUncompressedCode(code) ? code : 0;
+}
+
+// The transfer syntaxes one context offers for objects in transferSyntax.
 std::vector<std::string> offerFor(const std::string& transferSyntax) {
-    if (transferSyntax == explicitLittleUid) return {explicitLittleUid, implicitLittleUid};
-    return {transferSyntax};
+    if (uncompressedCode(transferSyntax) == 0) return {transferSyntax};
+    std::vector<std::string> offer{transferSyntax};
+    for (const char* other : uncompressedUids) {
+        if (transferSyntax != other) offer.push_back(other);
+    }
+    return offer;
+}
+
+std::string conversionText(const ConversionProblem& problem) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "(%04X,%04X)", problem.group, problem.element);
+    return std::string(problem.reason != nullptr ? problem.reason : "cannot be converted") +
+           (problem.group != 0 || problem.element != 0 ? std::string(" at ") + tag : std::string());
 }
 
 }  // namespace
+
+StoreSender::~StoreSender() {
+    if (whenDone) whenDone();
+}
 
 void StoreSender::proposeFor(const std::string& sopClass, const std::string& transferSyntax) {
     const std::vector<std::string> offer = offerFor(transferSyntax);
@@ -24,10 +56,6 @@ void StoreSender::proposeFor(const std::string& sopClass, const std::string& tra
     offers.push_back(offer);
     if (offers.size() == 1) proposeAbstractSyntax(UidValue(sopClass.c_str()));
     else proposeAnotherContext(UidValue(sopClass.c_str()));
-}
-
-void StoreSender::proposeUncompressed(const std::string& sopClass) {
-    for (const char* syntax : {explicitLittleUid, implicitLittleUid, explicitBigUid}) proposeFor(sopClass, syntax);
 }
 
 // Called once per registered context, in registration order, for every
@@ -45,16 +73,48 @@ int StoreSender::proposeTransferSyntaxes(PresentationContextItem& proposed) {
 }
 
 int StoreSender::encodeForAbstractSyntax(DataSet& set, PdvBuffer& buffer, const UidValue& abstractSyntax) {
-    // The file's own syntax first; canSend made sure that any other context
-    // the walk of the table may then find carries the same value bytes.
+    // sendingSyntax made sure that a context carries currentSyntax.
     preferredTransferSyntax.assign(currentSyntax.c_str());
     return ToolService::encodeForAbstractSyntax(set, buffer, abstractSyntax);
 }
 
-bool StoreSender::canSend(const std::string& sopClass, const std::string& transferSyntax) {
+std::string StoreSender::sendingSyntax(const std::string& sopClass, const std::string& storedSyntax) {
+    return sendingSyntaxOn(*this, sopClass, storedSyntax);
+}
+
+int StoreSender::prepareToSend(const std::string& sopClass, const std::string& storedSyntax, DataSet* set,
+                               std::string& problem) {
+    return prepareToSendOn(*this, sopClass, storedSyntax, set, dictionary, currentSyntax, problem);
+}
+
+std::string sendingSyntaxOn(AssociationService& association, const std::string& sopClass,
+                            const std::string& storedSyntax) {
     const UidValue abstractSyntax(sopClass.c_str());
-    if (contextForSyntaxes(abstractSyntax, UidValue(transferSyntax.c_str())) != 0) return true;
-    return transferSyntax == explicitLittleUid && contextForSyntaxes(abstractSyntax, UidValue(implicitLittleUid)) != 0;
+    if (association.contextForSyntaxes(abstractSyntax, UidValue(storedSyntax.c_str())) != 0) return storedSyntax;
+    if (uncompressedCode(storedSyntax) == 0) return "";
+    for (const char* other : uncompressedUids) {
+        if (association.contextForSyntaxes(abstractSyntax, UidValue(other)) != 0) return other;
+    }
+    return "";
+}
+
+int prepareToSendOn(AssociationService& association, const std::string& sopClass, const std::string& storedSyntax,
+                    DataSet* set, const DataDictionary* dictionary, std::string& chosen, std::string& problem) {
+    const std::string syntax = sendingSyntaxOn(association, sopClass, storedSyntax);
+    if (syntax.empty()) {
+        problem = "the peer accepted no context for SOP class " + sopClass + " in transfer syntax " + storedSyntax +
+                  (uncompressedCode(storedSyntax) != 0 ? " or another uncompressed one" : "");
+        return 0;
+    }
+    if (syntax != storedSyntax) {
+        ConversionProblem why;
+        if (!convertUncompressedValues(set, uncompressedCode(storedSyntax), uncompressedCode(syntax), dictionary, why)) {
+            problem = "cannot be converted from " + storedSyntax + " to " + syntax + ": " + conversionText(why);
+            return 0;
+        }
+    }
+    chosen = syntax;
+    return 1;
 }
 
 ObjectDataSet* withoutMetaGroup(ObjectDataSet* file) {

@@ -25,9 +25,14 @@ const char* const storeHelp =
     "\n"
     "Sends every DICOM file given (and, with -r, every file under each\n"
     "directory given) to the peer with C-STORE, in one association that\n"
-    "proposes each file's SOP class in the file's transfer syntax. Each file\n"
-    "goes out with its own SOP Instance UID. On a terminal a progress bar\n"
-    "shows files, megabytes and the rate; otherwise one line per file gives\n"
+    "proposes each file's SOP class in the file's transfer syntax and, for an\n"
+    "uncompressed one, also in the other uncompressed ones. A file goes out in\n"
+    "its own transfer syntax when the peer accepted it; otherwise converted,\n"
+    "values unchanged, into an uncompressed one the peer accepted (explicit VR\n"
+    "little endian first); a compressed file whose syntax was refused, or one\n"
+    "whose values cannot change their encoding safely, is reported and not\n"
+    "sent. Each file goes out with its own SOP Instance UID. On a terminal a\n"
+    "progress bar shows files, megabytes and the rate; otherwise one line per file gives\n"
     "its status: stored, stored with a warning (the peer kept the object but\n"
     "says it changed or doubts something, status 0x0001, 0x0107, 0x0116 or\n"
     "0xBxxx) or failed. A summary line ends the run. A file that cannot be\n"
@@ -107,7 +112,7 @@ private:
 
 }  // namespace
 
-int runStore(const std::vector<std::string>& arguments) {
+int runStore(const std::vector<std::string>& arguments, const std::string& programPath) {
     if (printedHelp(arguments, storeHelp)) return 0;
     PeerOptions peer;
     std::vector<std::string> values;
@@ -124,6 +129,9 @@ int runStore(const std::vector<std::string>& arguments) {
 
     // What each file is, so that the association can propose it.
     StoreSender sender;
+    // The VRs of files read in implicit VR, should one need converting.
+    DataDictionary dictionary(0, nullptr);
+    if (loadDictionary(dictionary, "", programPath) == 1) sender.dictionary = &dictionary;
     std::vector<Candidate> candidates;
     uint64_t totalBytes = 0;
     for (const std::string& path : paths) {
@@ -181,16 +189,15 @@ int runStore(const std::vector<std::string>& arguments) {
         if (!sender.isEstablished()) {
             if (progress.onTerminal()) std::printf("\n");
             fail(candidate.path, "not sent: the association has ended");
-        } else if (!sender.canSend(candidate.sopClass, candidate.transferSyntax)) {
-            if (progress.onTerminal()) std::printf("\n");
-            fail(candidate.path, "not sent: the peer accepted no context for SOP class " + candidate.sopClass +
-                                     " in transfer syntax " + candidate.transferSyntax);
         } else {
             std::unique_ptr<ObjectDataSet> file(loadDicom(sender, candidate.path));
-            if (file) {
-                std::unique_ptr<ObjectDataSet> set(withoutMetaGroup(file.get()));
+            std::unique_ptr<ObjectDataSet> set(file ? withoutMetaGroup(file.get()) : nullptr);
+            std::string why;
+            if (set && !sender.prepareToSend(candidate.sopClass, candidate.transferSyntax, set.get(), why)) {
+                if (progress.onTerminal()) std::printf("\n");
+                fail(candidate.path, "not sent: " + why);
+            } else if (set) {
                 storage.sopClass = candidate.sopClass;
-                sender.currentSyntax = candidate.transferSyntax;
                 if (storage.store(&sender, set.get(), status)) {
                     stored = status == StatusSuccess;
                     warned = isWarningStatus(status);

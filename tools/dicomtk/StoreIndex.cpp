@@ -9,11 +9,14 @@
 // - a list (values separated by backslashes): an entity matches when one
 //   value matches; for UIDs up to 4096 values, for other keys up to 64;
 // - UI: equality, never a wildcard;
-// - DA and TM: a single value or a range low-high, open at either end; a
-//   bound (and a single value) of less precision covers its whole year,
-//   month, day, hour, minute or second ("2024" is all of 2024, "1200" is
-//   12:00:00 to 12:00:59.999999); an entity without the value never
-//   matches a range;
+// - DA and TM: a single value matches exactly (a date "2024" matches no
+//   stored date; a time matches the same time of day, "1200" matching a
+//   stored 120000 or 12:00:00.000 but not 120030); a range low-high, open
+//   at either end, whose bound of less precision covers its whole year,
+//   month, day, hour, minute or second ("2024-" starts on 1 January 2024,
+//   "-1200" ends at 12:00:59.999999); a value with * or ? is a wildcard
+//   pattern over the value without dots and colons; an entity without the
+//   value never matches;
 // - AE CS LO SH: equality, or with * and ? a wildcard pattern (nothing else
 //   is special: brackets, % and _ are characters like any other);
 //   case-sensitive;
@@ -315,7 +318,17 @@ int StoreIndex::findInstances(Model model, DataSet* identifier, std::vector<Inst
     if (!state_->backend->instances(query, found, why)) return failed(problem, why);
     for (IndexedInstance& instance : found) {
         instances.push_back(Instance{state_->folder + "/" + instance.fileName, std::move(instance.sopClassUid),
-                                     std::move(instance.sopInstanceUid)});
+                                     std::move(instance.sopInstanceUid), std::move(instance.transferSyntaxUid)});
     }
+    return 1;
+}
+
+int StoreIndex::pathOf(const std::string& sopInstanceUid, std::string& path) {
+    if (!state_->opened) return failed(problem, "the index is not open");
+    const auto lock = state_->takenIn();
+    std::string fileName, why;
+    if (!state_->backend->fileOf(sopInstanceUid, fileName, why)) return failed(problem, why);
+    if (fileName.empty()) return 0;
+    path = state_->folder + "/" + fileName;
     return 1;
 }

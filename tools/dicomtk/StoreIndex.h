@@ -30,6 +30,7 @@ public:
         std::string path;  // the file, folder included
         std::string sopClassUid;
         std::string sopInstanceUid;
+        std::string transferSyntaxUid;  // as the file was stored; empty when unknown
     };
 
     // An index over the backend of this build (SQLite, or one that cannot
@@ -97,6 +98,10 @@ public:
     // when the unique key of the level is absent or empty (or *), since such a
     // retrieval would send the whole store.
     int findInstances(Model model, DataSet* identifier, std::vector<Instance>& instances);
+
+    // The file of the stored instance of a SOP Instance UID (folder
+    // included): 1 with path set, or 0 (none, or problem set).
+    int pathOf(const std::string& sopInstanceUid, std::string& path);
 
     // Number of instances indexed.
     long count();

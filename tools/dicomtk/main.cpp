@@ -7,6 +7,7 @@
 //   dicomtk store [-aet AET] [-aec AET] [-r] HOST PORT FILE|DIR...
 //   dicomtk find [-P|-S] [-L LEVEL] [-k KEY[=VALUE]]... HOST PORT
 //   dicomtk move [-P|-S] -L LEVEL [-k KEY=VALUE]... --dest AET HOST PORT
+//   dicomtk get [-P|-S] -L LEVEL [-k KEY=VALUE]... [--out DIR] HOST PORT
 //   dicomtk serve [--port P] [--store-dir DIR] [...]
 
 #include <iostream>
@@ -36,6 +37,8 @@ const char* const mainHelp =
     "                                     query a peer (C-FIND)\n"
     "  move [-aet AET] [-aec AET] [-P|-S] -L LEVEL [-k KEY=VALUE]... --dest AET HOST PORT\n"
     "                                     have a peer send what matches to AET (C-MOVE)\n"
+    "  get [-aet AET] [-aec AET] [-P|-S] -L LEVEL [-k KEY=VALUE]... [--out DIR] HOST PORT\n"
+    "                                     fetch what matches from a peer into DIR (C-GET)\n"
     "  serve [--port P] [--store-dir DIR] [...]\n"
     "                                     a storage server (C-ECHO, C-STORE)\n";
 
@@ -147,10 +150,11 @@ int main(int argc, char** argv) {
     if (command == "copy") return runCopy(arguments, argv[0]);
     if (command == "convert") return runConvert(arguments, argv[0]);
     if (command == "echo") return runEcho(arguments);
-    if (command == "store") return runStore(arguments);
-    if (command == "serve") return runServe(arguments);
+    if (command == "store") return runStore(arguments, argv[0]);
+    if (command == "serve") return runServe(arguments, argv[0]);
     if (command == "find") return runFind(arguments, argv[0]);
     if (command == "move") return runMove(arguments, argv[0]);
+    if (command == "get") return runGet(arguments, argv[0]);
     std::cerr << mainHelp;
     return fail(command, "unknown command");
 }
