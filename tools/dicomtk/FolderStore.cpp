@@ -1,55 +1,15 @@
 #include "FolderStore.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <random>
 
+#include "ObjectFiles.h"
 #include "StorageUser.h"
 #include "platform/DurableFiles.h"
 
 namespace {
-
-// Temporary names differ between threads and between processes sharing a folder.
-std::string temporaryName(const std::string& uid) {
-    static const uint64_t processTag = std::random_device{}() ^ (static_cast<uint64_t>(std::random_device{}()) << 32);
-    static std::atomic<uint64_t> counter{0};
-    char tag[40];
-    std::snprintf(tag, sizeof tag, "%016llx-%llu", static_cast<unsigned long long>(processTag),
-                  static_cast<unsigned long long>(counter++));
-    return ".incoming-" + uid + "-" + tag + ".tmp";
-}
-
-// Sets the meta element (0002,element) to text padded to even with pad,
-// adding it when the meta group has none.
-int setMetaText(DataSet* set, uint16_t element, uint16_t vr, const std::string& text, uint8_t pad) {
-    const uint32_t length = static_cast<uint32_t>(text.size() + (text.size() & 1u));
-    auto* value = new (std::nothrow) uint8_t[length == 0 ? 1 : length];
-    if (value == nullptr) return 0;
-    std::memset(value, pad, length == 0 ? 1 : length);
-    std::memcpy(value, text.data(), text.size());
-    DataElement* meta = set->find(0x0002, element);
-    if (meta == nullptr) {
-        meta = new (std::nothrow) DataElement(0x0002, element, length, value, 1);
-        if (meta == nullptr) {
-            delete[] value;
-            return 0;
-        }
-        meta->vr = vr;
-        if (set->addElement(meta) == 0) {
-            delete meta;
-            return 0;
-        }
-        return 1;
-    }
-    if (meta->ownsValue != 0) delete[] meta->value;
-    meta->value = value;
-    meta->length = length;
-    meta->ownsValue = 1;
-    return 1;
-}
 
 // The calling AE title of the association without the spaces that pad it.
 std::string callingAeTitleOf(AssociationService* association) {
@@ -145,32 +105,16 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
         return lastStatus = cannotUnderstand;
     }
     const std::string name = uid + ".dcm";
-    const std::string target = folder_ + "/" + name;
     std::unique_ptr<DataSet> attributes(index_ != nullptr ? indexedAttributes(dataSet) : nullptr);
     // The index keeps the syntax of the file, for retrievals to propose it.
     if (attributes && !setMetaText(attributes.get(), 0x0010, vrCode('U', 'I'),
                                    std::string(transferSyntax.text(), transferSyntax.size()), 0x00)) {
         attributes.reset();
     }
-    const std::string temporary = folder_ + "/" + temporaryName(uid);
-    association_->addMetaHeader(dataSet);
     // The file names its sender: Source Application Entity Title is the
     // calling AE title of the association it came in.
-    const std::string sender = callingAeTitleOf(association_);
-    int written = setMetaText(dataSet, 0x0010, vrCode('U', 'I'), std::string(transferSyntax.text(), transferSyntax.size()),
-                              0x00) &&
-                  (sender.empty() || setMetaText(dataSet, 0x0016, vrCode('A', 'E'), sender, ' ')) &&
-                  association_->saveFile(temporary.c_str(), FileWithHeaderExplicit, dataSet);
-    if (written && sync_) written = platform::syncFile(temporary.c_str());
-    if (written) written = platform::replaceFile(temporary.c_str(), target.c_str());
-    if (!written) {
-        std::remove(temporary.c_str());
-        lastProblem = "cannot write " + target;
-        return lastStatus = outOfResources;
-    }
-    // The new name must survive a crash too before Success is answered.
-    if (sync_ && !platform::syncDirectory(folder_.c_str())) {
-        lastProblem = "cannot sync the folder " + folder_;
+    if (!writeObjectFile(*association_, dataSet, folder_, uid, std::string(transferSyntax.text(), transferSyntax.size()),
+                         callingAeTitleOf(association_), sync_, lastProblem)) {
         return lastStatus = outOfResources;
     }
     // The index takes the entry in before anyone asks it again, while

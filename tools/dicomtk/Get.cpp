@@ -2,14 +2,12 @@
 // the objects come back over the same association and become files in a
 // folder, as dicomtk serve keeps what it receives.
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
-#include <random>
 #include <set>
 #include <string>
 #include <system_error>
@@ -17,6 +15,7 @@
 
 #include "Commands.h"
 #include "FolderStore.h"
+#include "ObjectFiles.h"
 #include "QueryCommands.h"
 #include "StorageUser.h"
 #include "platform/DurableFiles.h"
@@ -203,45 +202,6 @@ std::vector<std::string> sopClassesOfSelection(const QueryOptions& options, bool
     return find.classes;
 }
 
-// Sets the meta element (0002,element) to text padded to even with pad,
-// adding it when the meta group has none.
-bool setMetaText(DataSet* set, uint16_t element, uint16_t vr, const std::string& text, uint8_t pad) {
-    const uint32_t length = static_cast<uint32_t>(text.size() + (text.size() & 1u));
-    auto* value = new (std::nothrow) uint8_t[length == 0 ? 1 : length];
-    if (value == nullptr) return false;
-    std::memset(value, pad, length == 0 ? 1 : length);
-    std::memcpy(value, text.data(), text.size());
-    DataElement* meta = set->find(0x0002, element);
-    if (meta == nullptr) {
-        meta = new (std::nothrow) DataElement(0x0002, element, length, value, 1);
-        if (meta == nullptr) {
-            delete[] value;
-            return false;
-        }
-        meta->vr = vr;
-        if (set->addElement(meta) == 0) {
-            delete meta;
-            return false;
-        }
-        return true;
-    }
-    if (meta->ownsValue != 0) delete[] meta->value;
-    meta->value = value;
-    meta->length = length;
-    meta->ownsValue = 1;
-    return true;
-}
-
-// A temporary name in the folder that no other process writing there picks.
-std::string temporaryName(const std::string& uid) {
-    static const uint64_t processTag = std::random_device{}() ^ (static_cast<uint64_t>(std::random_device{}()) << 32);
-    static std::atomic<uint64_t> counter{0};
-    char tag[48];
-    std::snprintf(tag, sizeof tag, "%016llx-%llu", static_cast<unsigned long long>(processTag),
-                  static_cast<unsigned long long>(counter++));
-    return ".incoming-" + uid + "-" + tag + ".tmp";
-}
-
 // The C-GET user that keeps every object it receives as a file.
 class FolderGet : public GetSopClass {
 public:
@@ -304,21 +264,10 @@ private:
         }
         const std::string& folder = options_.folder;
         const std::string target = folder + "/" + uid + ".dcm";
-        const std::string temporary = folder + "/" + temporaryName(uid);
-        association_.addMetaHeader(dataSet);
         // The file names its sender, the peer asked.
-        bool done = setMetaText(dataSet, 0x0010, vrCode('U', 'I'),
-                                std::string(transferSyntax.text(), transferSyntax.size()), 0x00) &&
-                    setMetaText(dataSet, 0x0016, vrCode('A', 'E'), options_.peer.calledAeTitle, ' ') &&
-                    association_.saveFile(temporary.c_str(), FileWithHeaderExplicit, dataSet) &&
-                    platform::syncFile(temporary.c_str()) && platform::replaceFile(temporary.c_str(), target.c_str());
-        if (!done) {
-            std::remove(temporary.c_str());
-            problem = "cannot write " + target;
-            return FolderStore::outOfResources;
-        }
-        if (!platform::syncDirectory(folder.c_str())) {
-            problem = "cannot sync the folder " + folder;
+        if (!writeObjectFile(association_, dataSet, folder, uid,
+                             std::string(transferSyntax.text(), transferSyntax.size()), options_.peer.calledAeTitle,
+                             true, problem)) {
             return FolderStore::outOfResources;
         }
         std::error_code error;
