@@ -42,8 +42,9 @@ ObjectDataSet* loadDicom(StandardEncodingService& service, const std::string& pa
 // Loads the data dictionary into dictionary: the file named (by
 // --dictionary) when named is not empty, else the one the environment
 // variable DICOMTK_DICTIONARY names, else the standard dictionary
-// share/DicomToolkit/dicom.dic beside the program's folder, else the one
-// installed under the install prefix. Returns 1 loaded; 0 when no standard
+// share/DicomToolkit/dicom.dic beside the program's folder, else
+// share/dicomtoolkit/dicom.dic there (the Debian package's place), else the
+// one installed under the install prefix. Returns 1 loaded; 0 when no standard
 // dictionary was found; -1 when a named file cannot be loaded (a message
 // naming it has been printed).
 int loadDictionary(DataDictionary& dictionary, const std::string& named, const std::string& programPath);

@@ -11,6 +11,7 @@
 #include "common/BmpWriter.h"
 #include "common/OutputFile.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/ExecutablePath.h"
 
 namespace {
 
@@ -52,9 +53,15 @@ bool exists(const std::string& path) {
 std::string pluginPath(const std::string& plugin, const std::string& programPath) {
     if (plugin == "lumenar" || plugin == "lumenar_interactive" || plugin == "tonewell") {
         const std::string file = libraryPrefix + plugin + librarySuffix;
-        const std::string directory = directoryOf(programPath);
-        for (const std::string& candidate :
-             {directory + "/" + file, directory + "/../plugins/" + file, directory + "/../lib/" + file}) {
+        // The program's folder from the system, else from how it was called:
+        // a dicomtk found through PATH was called without its folder.
+        char executable[4096];
+        const std::string directory =
+            directoryOf(platform::executablePath(executable, sizeof executable) ? executable : programPath);
+        // Beside dicomtk in the build tree, then lib/ of an install, then
+        // lib/dicomtoolkit/ of the Debian package.
+        for (const std::string& candidate : {directory + "/" + file, directory + "/../plugins/" + file,
+                                             directory + "/../lib/" + file, directory + "/../lib/dicomtoolkit/" + file}) {
             if (exists(candidate)) return candidate;
         }
         return "";

@@ -29,6 +29,9 @@ int loadDictionary(DataDictionary& dictionary, const std::string& named, const s
     const std::string folder = slash == std::string::npos ? std::string(".") : program.substr(0, slash);
     const std::string beside = folder + "/../" DICOMTK_DICTIONARY_DIR "/dicom.dic";
     if (dictionary.load(beside.c_str()) == 1) return 1;
+    // The Debian package's layout: /usr/bin/dicomtk, /usr/share/dicomtoolkit/.
+    const std::string packaged = folder + "/../share/dicomtoolkit/dicom.dic";
+    if (dictionary.load(packaged.c_str()) == 1) return 1;
     return dictionary.load(DICOMTK_INSTALLED_DICTIONARY) == 1 ? 1 : 0;
 }
 
