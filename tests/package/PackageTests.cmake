@@ -2,7 +2,9 @@
 # into package/ of the build folder once (Package.Build), then checked: their
 # files and control data, the service unit, lintian, the unpacked dicomtk at
 # work, and its manual page against its help texts.
-if(NOT DICOMTOOLKIT_DEBIAN_PACKAGES)
+# A package of the sanitizers' build is none anyone installs: the checks run
+# in the plain build.
+if(NOT DICOMTOOLKIT_DEBIAN_PACKAGES OR DICOMTOOLKIT_SANITIZE)
   return()
 endif()
 set(package_check ${CMAKE_CURRENT_SOURCE_DIR}/package/check_package.sh)
