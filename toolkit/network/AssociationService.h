@@ -245,6 +245,19 @@ public:
     // Set when the connection failed under a read; cleared by each new
     // connection.
     int32_t transportFailed = 0;
+    // Why the last negotiation as acceptor established no association (for
+    // a log to say): the peer stayed silent for requestTimeoutSeconds, closed
+    // the connection, sent something other than a readable A-ASSOCIATE-RQ,
+    // was rejected for one of its AE titles or its application context, or
+    // had none of its presentation contexts accepted.
+    enum class Refusal { none, silent, closed, malformed, callingAeTitle, calledAeTitle, applicationContext, noContext };
+    Refusal refusal = Refusal::none;
+    // How the last readMessage that returned 0 ended the association: the
+    // peer's release, its A-ABORT, a broken protocol (answered with
+    // A-ABORT), a message that could not be decoded (the same) or a broken
+    // connection.
+    enum class ReadEnding { none, released, abortedByPeer, protocolError, undecodable, connectionLost };
+    ReadEnding readEnding = ReadEnding::none;
 
 private:
     // Set while messageWaiting looks for input: a socket with nothing to

@@ -23,6 +23,7 @@
 
 #include "Commands.h"
 #include "FolderStore.h"
+#include "Log.h"
 #include "QueryProviders.h"
 #include "StorageClasses.h"
 #include "dimse/ConfiguredAssociationService.h"
@@ -71,12 +72,97 @@ std::atomic<bool> stopRequested{false};
 
 extern "C" void requestStop(int) { stopRequested = true; }
 
-std::mutex outputGuard;
+using logging::Level;
 
-void say(const std::string& line) {
-    std::lock_guard<std::mutex> lock(outputGuard);
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+void say(Level level, const std::string& event, const std::string& line) { logging::write(level, event, line); }
+
+// The lines of one association: each names its peer (and, once the request
+// has been read, its AE titles) in the text and in the JSON fields.
+struct AssociationLog {
+    std::string peer;
+    std::string calling;
+    std::string called;
+
+    std::string prefix() const {
+        return "association from " + peer + (calling.empty() && called.empty() ? "" : " (" + calling + " -> " + called + ")");
+    }
+    logging::Event event(Level level, const std::string& name, const std::string& text) const {
+        logging::Event line;
+        line.level = level;
+        line.event = name;
+        line.peer = peer;
+        line.calling = calling;
+        line.called = called;
+        line.message = prefix() + text;
+        return line;
+    }
+    void write(Level level, const std::string& name, const std::string& text) const {
+        logging::write(event(level, name, text));
+    }
+};
+
+std::string trimmedTitle(const char* title) {
+    std::string text(title);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// Why the acceptor established no association, in the operator's words.
+std::string refusalText(const AssociationService& service, int32_t requestTimeout) {
+    using Refusal = AssociationService::Refusal;
+    switch (service.refusal) {
+        case Refusal::silent:
+            return "no association request within the request time-out (" + std::to_string(requestTimeout) + " s)";
+        case Refusal::closed:
+            return "the connection closed before an association was established";
+        case Refusal::malformed:
+            return "the first PDU is not a readable A-ASSOCIATE-RQ (malformed); aborted";
+        case Refusal::callingAeTitle:
+            return "rejected: calling AE title not recognised";
+        case Refusal::calledAeTitle:
+            return "rejected: called AE title not recognised";
+        case Refusal::applicationContext:
+            return "rejected: application context not supported";
+        case Refusal::noContext:
+            return "no acceptable presentation context (0 of " +
+                   std::to_string(service.AssociateRequestPdu::presentationContexts.count()) + " proposed accepted)";
+        case Refusal::none:
+            break;
+    }
+    return "not established";
+}
+
+const char* refusalEvent(AssociationService::Refusal refusal) {
+    using Refusal = AssociationService::Refusal;
+    switch (refusal) {
+        case Refusal::silent:
+            return "request-timeout";
+        case Refusal::closed:
+            return "connection-closed";
+        case Refusal::malformed:
+            return "malformed-request";
+        case Refusal::callingAeTitle:
+        case Refusal::calledAeTitle:
+        case Refusal::applicationContext:
+            return "association-rejected";
+        case Refusal::noContext:
+            return "no-acceptable-context";
+        case Refusal::none:
+            break;
+    }
+    return "association-refused";
+}
+
+const char* commandName(uint16_t field) {
+    switch (field) {
+        case 0x0001: return "C-STORE-RQ";
+        case 0x0020: return "C-FIND-RQ";
+        case 0x0021: return "C-MOVE-RQ";
+        case 0x0010: return "C-GET-RQ";
+        case 0x0030: return "C-ECHO-RQ";
+        case 0x0FFF: return "C-CANCEL-RQ";
+        default: return "command";
+    }
 }
 
 std::string addressText(const SocketAddress& address) {
@@ -272,18 +358,32 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
     ToolService& service = *made;
     service.requestTimeoutSeconds = settings.requestTimeout;
     service.maximumMessageLength = static_cast<uint32_t>(settings.maximumMessage);
-    const std::string peer = addressText(peerAddress);
+    AssociationLog log;
+    log.peer = addressText(peerAddress);
+    const auto opened = std::chrono::steady_clock::now();
     if (!service.serveConnection(connection)) {
-        say("association from " + peer + " not established (refused, malformed or silent)");
+        if (service.refusal != AssociationService::Refusal::silent &&
+            service.refusal != AssociationService::Refusal::closed &&
+            service.refusal != AssociationService::Refusal::malformed) {
+            log.calling = trimmedTitle(service.AssociateRequestPdu::callingAeTitle);
+            log.called = trimmedTitle(service.AssociateRequestPdu::calledAeTitle);
+        }
+        logging::Event line = log.event(Level::warning, refusalEvent(service.refusal),
+                                        " not established: " + refusalText(service, settings.requestTimeout));
+        line.figure("proposed", static_cast<long long>(service.AssociateRequestPdu::presentationContexts.count()));
+        logging::write(line);
         return;
     }
-    auto trimmed = [](const char* title) {
-        std::string text(title);
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-        return text;
-    };
-    const std::string titles = trimmed(service.AssociateRequestPdu::callingAeTitle) + " -> " +
-                               trimmed(service.AssociateRequestPdu::calledAeTitle);
+    log.calling = trimmedTitle(service.AssociateRequestPdu::callingAeTitle);
+    log.called = trimmedTitle(service.AssociateRequestPdu::calledAeTitle);
+    {
+        const long long accepted = service.acceptedContexts.count();
+        const long long proposed = service.AssociateRequestPdu::presentationContexts.count();
+        logging::Event line = log.event(Level::info, "association-open",
+                                        " established: " + std::to_string(accepted) + " of " +
+                                            std::to_string(proposed) + " presentation contexts accepted");
+        logging::write(line.figure("accepted", accepted).figure("proposed", proposed));
+    }
     VerificationSopClass verification;
     FolderStore storage(settings.folder, settings.sync, shared.indexed ? &shared.index : nullptr);
     const DataDictionary* dictionary = shared.hasDictionary ? &shared.dictionary : nullptr;
@@ -298,47 +398,99 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
     IndexedGet patientRootGet(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootGet, dictionary);
     IndexedGet studyRootGet(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootGet, dictionary);
     for (IndexedMove* mover : {&patientRootMove, &studyRootMove}) {
-        mover->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-MOVE: " + problem); };
+        mover->report = [&log](const std::string& problem) { log.write(Level::error, "move-failed", ": C-MOVE: " + problem); };
     }
     for (IndexedGet* getter : {&patientRootGet, &studyRootGet}) {
-        getter->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-GET: " + problem); };
+        getter->report = [&log](const std::string& problem) { log.write(Level::error, "get-failed", ": C-GET: " + problem); };
     }
     long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0, gets = 0;
+    unsigned long long bytesStored = 0;
     std::string ending = "released";
+    const char* endingEvent = "association-released";
     for (;;) {
         CommandSet command;
+        const auto reading = std::chrono::steady_clock::now();
         if (!service.readMessage(command)) {
-            // Only the peer's release leaves the connection open (for the
-            // peer to close); an A-ABORT, a broken protocol or a message
-            // that cannot be decoded closed it, and is a failure to report.
-            if (service.socket.connected == 0) {
-                ending = service.transportFailed ? "connection lost"
-                                                 : "aborted (A-ABORT from the peer, or a message that breaks the "
-                                                   "protocol or cannot be decoded)";
+            using ReadEnding = AssociationService::ReadEnding;
+            const bool waitedOut = std::chrono::steady_clock::now() - reading >=
+                                   std::chrono::seconds(service.socket.timeoutSeconds);
+            switch (service.readEnding) {
+                case ReadEnding::released:
+                case ReadEnding::none:
+                    break;
+                case ReadEnding::abortedByPeer:
+                    ending = "aborted by the peer (A-ABORT)";
+                    endingEvent = "association-aborted";
+                    break;
+                case ReadEnding::protocolError:
+                    ending = service.PDataPdu::messageTooLong
+                                 ? "aborted by serve: a message of more than " + std::to_string(settings.maximumMessage) +
+                                       " bytes (--max-message-size)"
+                                 : "aborted by serve: a PDU that breaks the protocol";
+                    endingEvent = "association-aborted";
+                    break;
+                case ReadEnding::undecodable:
+                    ending = "aborted by serve: a message that cannot be decoded";
+                    endingEvent = "association-aborted";
+                    break;
+                case ReadEnding::connectionLost:
+                    ending = waitedOut ? "timed out (nothing from the peer for " +
+                                             std::to_string(service.socket.timeoutSeconds) + " s)"
+                                       : "connection lost";
+                    endingEvent = waitedOut ? "association-timed-out" : "connection-lost";
+                    break;
             }
             break;
         }
         const uint16_t field = command.findU16(0x0000, CommandField);
+        if (logging::enabled(Level::debug)) {
+            UidValue abstractSyntax;
+            std::string syntax;
+            if (service.abstractSyntaxOfContext(service.PDataPdu::currentContextId, abstractSyntax)) {
+                syntax = std::string(abstractSyntax.text(), std::strlen(abstractSyntax.text()));
+            }
+            logging::Event line = log.event(Level::debug, "message",
+                                            ": " + std::string(commandName(field)) + " (" + hex16(field) +
+                                                ") on context " + std::to_string(service.PDataPdu::currentContextId) +
+                                                " (" + syntax + ")");
+            logging::write(line.figure("command", field)
+                               .figure("context", service.PDataPdu::currentContextId)
+                               .figure("abstract_syntax", syntax));
+        }
         if (field == CEchoRequest && verification.handleCommand(&service, &command)) {
             ++echoes;
             continue;
         }
         if (field == CStoreRequest) {
             const int answered = storage.handleStore(&service, &command);
-            if (answered && storage.lastStatus == StatusSuccess && storage.lastProblem.empty()) {
-                ++stored;
-                continue;
-            }
             if (answered && storage.lastStatus == StatusSuccess) {
                 ++stored;
-                say("association from " + peer + ": " + storage.lastProblem);
+                std::error_code sizeError;
+                const auto size = std::filesystem::file_size(settings.folder + "/" + storage.lastUid + ".dcm", sizeError);
+                if (!sizeError) bytesStored += size;
+                if (!storage.replaced.empty()) {
+                    log.write(Level::warning, "object-replaced", ": " + storage.replaced);
+                }
+                if (!storage.lastProblem.empty()) log.write(Level::warning, "store-warning", ": " + storage.lastProblem);
                 continue;
             }
             ++failed;
-            say("association from " + peer + ": C-STORE of '" + storage.lastUid + "' failed: " +
-                (answered ? hex16(storage.lastStatus) + ", " : std::string("no answer sent, ")) + storage.lastProblem);
+            std::string problem = storage.lastProblem;
+            if (!answered && service.PDataPdu::messageTooLong) {
+                problem = "the message is larger than the limit of " + std::to_string(settings.maximumMessage) +
+                          " bytes (--max-message-size)";
+            }
+            logging::Event line = log.event(
+                Level::error, "store-failed",
+                ": C-STORE of '" + storage.lastUid + "' failed: " +
+                    (answered ? hex16(storage.lastStatus) + ", " : std::string("no answer sent, ")) + problem);
+            line.figure("sop_instance_uid", storage.lastUid);
+            if (answered) line.figure("status", storage.lastStatus);
+            logging::write(line);
             if (!answered) {
-                ending = "ended";
+                ending = service.PDataPdu::messageTooLong ? "aborted by serve: a message over --max-message-size"
+                                                          : "ended";
+                endingEvent = "association-aborted";
                 break;
             }
             continue;
@@ -349,44 +501,79 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
         std::string problem;
         if (field == CFindRequest && shared.indexed && offerCommand(finds, service, command, problem)) {
             ++queries;
-            if (!problem.empty()) say("association from " + peer + ": C-FIND refused: " + problem);
+            if (!problem.empty()) log.write(Level::error, "find-refused", ": C-FIND refused: " + problem);
             continue;
         }
         if (field == CMoveRequest && shared.indexed && offerCommand(movers, service, command, problem)) {
             ++moves;
-            if (!problem.empty()) say("association from " + peer + ": C-MOVE: " + problem);
+            if (!problem.empty()) log.write(Level::error, "move-failed", ": C-MOVE: " + problem);
             continue;
         }
         if (field == CGetRequest && shared.indexed && offerCommand(getters, service, command, problem)) {
             ++gets;
-            if (!problem.empty()) say("association from " + peer + ": C-GET: " + problem);
+            if (!problem.empty()) log.write(Level::error, "get-failed", ": C-GET: " + problem);
             continue;
         }
         // A C-CANCEL that comes after the operation it names has ended
         // (the final response crossed it) has nothing left to stop.
         if (field == CCancelRequest) continue;
+        std::string why;
         if ((field == CFindRequest || field == CMoveRequest || field == CGetRequest) && shared.indexed) {
             // No model took it: a SOP class of no model served here, or an identifier that cannot be read.
             const char* what = field == CFindRequest ? "C-FIND" : field == CMoveRequest ? "C-MOVE" : "C-GET";
-            say("association from " + peer + ": " + what +
-                " request of no served model or with an unreadable identifier; association aborted");
+            why = std::string(what) + " request of no served model or with an unreadable identifier";
         } else {
-            say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
+            why = "command " + hex16(field) + " is not served";
         }
+        log.write(Level::error, "command-refused", ": " + why + "; association aborted");
         service.abort();
-        ending = "aborted";
+        ending = "aborted by serve: " + why;
+        endingEvent = "association-aborted";
         break;
     }
     if (service.socket.connected) service.release();
-    say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
-        std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " + std::to_string(queries) +
-        " queries, " + std::to_string(moves) + " moves, " + std::to_string(gets) + " gets");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f", seconds);
+    logging::Event line = log.event(Level::info, endingEvent,
+                                    " " + ending + ": " + std::to_string(stored) + " stored, " +
+                                        std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " +
+                                        std::to_string(queries) + " queries, " + std::to_string(moves) + " moves, " +
+                                        std::to_string(gets) + " gets, " + std::to_string(bytesStored) +
+                                        " bytes stored, " + duration + " s");
+    line.figure("stored", stored).figure("failed", failed).figure("echoes", echoes).figure("queries", queries);
+    line.figure("moves", moves).figure("gets", gets).figure("bytes_stored", static_cast<long long>(bytesStored));
+    line.figures.push_back({"seconds", duration, true});
+    logging::write(line);
 }
 
 void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
               ActiveConnections& active) {
     serveAssociation(connection, peerAddress, settings, shared);
     active.remove(connection);
+}
+
+// Why listening failed, in the system's words.
+std::string socketErrorText(SocketStream& listener) {
+    const int error = listener.lastError > 0 ? listener.lastError : listener.lastSocketError();
+    if (error <= 0) return "the system refused";
+    return std::error_code(error, std::system_category()).message();
+}
+
+// One list of the policy: "any" while empty, else its values.
+std::string listSummary(const ConfiguredAssociationService::ConfigurationList& list) {
+    if (list.count == 0) return "any";
+    std::string text;
+    for (uint32_t index = 0; index < list.count; ++index) text += (index ? " " : "") + std::string(list.values[index]);
+    return text;
+}
+
+std::string policySummary(const ConfiguredAssociationService& policy) {
+    return "calling AE titles " + listSummary(policy.remoteAeTitles) + "; called AE titles " +
+           listSummary(policy.localAeTitles) + "; application contexts " + listSummary(policy.applicationContexts) +
+           "; abstract syntaxes " + listSummary(policy.abstractSyntaxes) + "; transfer syntaxes " +
+           listSummary(policy.transferSyntaxes);
 }
 
 bool parseCount(const std::string& text, long low, long high, long& out) {
@@ -445,6 +632,9 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
             if (!value(text) || !parseByteCount(text, 1024, PDataPdu::defaultMaximumMessageLength, settings.maximumMessage)) {
                 return fail("serve", "--max-message-size needs bytes from 1024 to 4294967295");
             }
+        } else if (argument == "--log-format") {
+            if (!value(text) || (text != "text" && text != "json")) return fail("serve", "--log-format takes text or json");
+            logging::setFormat(text == "json" ? logging::Format::json : logging::Format::text);
         } else if (argument == "--no-fsync") {
             settings.sync = false;
         } else if (argument == "--config") {
@@ -478,14 +668,21 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
     }
     shared.hasDictionary = loadDictionary(shared.dictionary, "", programPath) == 1;
     shared.indexed = shared.index.open(settings.folder, settings.reindex) == 1;
-    if (!shared.indexed) say("dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");
+    if (!shared.indexed) {
+        say(logging::Level::warning, "no-index",
+            "dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");
+    }
 
     SocketStream listener;
-    if (!listener.listenOn(settings.port.c_str())) return fail("serve", "cannot listen on port " + settings.port);
+    if (!listener.listenOn(settings.port.c_str())) {
+        return fail("serve", "cannot listen on port " + settings.port + ": " + socketErrorText(listener));
+    }
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    say("dicomtk serve: listening on port " + settings.port + " as " + settings.aeTitle + ", storing into " +
-        settings.folder);
+    say(logging::Level::info, "listening",
+        "dicomtk serve: listening on port " + settings.port + " as " + settings.aeTitle + ", storing into " +
+            settings.folder);
+    if (shared.policy) say(logging::Level::info, "policy", "dicomtk serve: policy of " + settings.configFile + ": " + policySummary(*shared.policy));
 
     ActiveConnections active;
     // Each worker with the flag it raises when its association is over, so
@@ -517,7 +714,9 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
         if (!listener.acceptOne()) {
             if (stopRequested) break;
             // A failed accept closes the listening socket: listen again.
-            if (!listener.listenOn(settings.port.c_str())) return fail("serve", "cannot listen on port " + settings.port);
+            if (!listener.listenOn(settings.port.c_str())) {
+                return fail("serve", "cannot listen on port " + settings.port + ": " + socketErrorText(listener));
+            }
             continue;
         }
         const SocketHandle connection = listener.dataSocket;
@@ -535,6 +734,6 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
     listener.closeAll();
     active.wakeAll();
     for (Worker& worker : workers) worker.thread.join();
-    say("dicomtk serve: stopped");
+    say(logging::Level::info, "stopped", "dicomtk serve: stopped");
     return 0;
 }
