@@ -258,6 +258,15 @@ public:
     // connection.
     enum class ReadEnding { none, released, abortedByPeer, protocolError, undecodable, connectionLost };
     ReadEnding readEnding = ReadEnding::none;
+    // Why the last requestAssociation established no association: no
+    // connection (connectError holds the system's code), no answer within
+    // requestTimeoutSeconds, the connection closed before an answer, an
+    // A-ASSOCIATE-RJ (its result, source and reason are in the
+    // AssociateRejectPdu fields), an A-ABORT, an answer that cannot be read,
+    // or an A-ASSOCIATE-AC accepting none of the proposed contexts.
+    enum class RequestFailure { none, cannotConnect, noAnswer, closed, rejected, aborted, malformedAnswer, noContext };
+    RequestFailure requestFailure = RequestFailure::none;
+    int32_t connectError = 0;
 
 private:
     // Set while messageWaiting looks for input: a socket with nothing to

@@ -83,16 +83,26 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
     }
     AssociateRequestPdu::setUserInformation(information);
 
-    if (!socket.connectTo(hostText, portText)) return 0;
+    requestFailure = RequestFailure::cannotConnect;
+    connectError = 0;
+    if (!socket.connectTo(hostText, portText)) {
+        connectError = socket.lastSocketError();
+        return 0;
+    }
     startConnection();
     AssociateRequestPdu::write(this);
 
     ReceiveTimeout answerTimeout(socket, requestTimeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
     uint8_t type = 0;
     if (socket.sendFailed || !readBytes(&type, 1)) {
+        const auto waited = std::chrono::steady_clock::now() - start;
+        requestFailure = waited >= std::chrono::seconds(requestTimeoutSeconds) ? RequestFailure::noAnswer
+                                                                                : RequestFailure::closed;
         closeConnection();
         return 0;
     }
+    requestFailure = RequestFailure::malformedAnswer;
     if (type == AssociateAcceptPdu::type) {
         AssociateAcceptPdu::emptyPresentationContexts();
         if (!AssociateAcceptPdu::readBody(this)) {
@@ -109,14 +119,17 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
             }
         }
         if (acceptedContexts.count() == 0) {
+            requestFailure = RequestFailure::noContext;
             closeConnection();
             return 0;
         }
         PDataPdu::maximumSendLength = AssociateAcceptPdu::userInformation.maximumLengthValue();
         established = 1;
+        requestFailure = RequestFailure::none;
         return 1;
     }
-    if (type == AssociateRejectPdu::type) AssociateRejectPdu::readBody(this);
+    if (type == AssociateRejectPdu::type && AssociateRejectPdu::readBody(this)) requestFailure = RequestFailure::rejected;
+    if (type == AbortPdu::type) requestFailure = RequestFailure::aborted;
     closeConnection();
     return 0;
 }

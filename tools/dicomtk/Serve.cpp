@@ -36,21 +36,22 @@ const char* const serveHelp =
     "usage: dicomtk serve [--port P] [--aet AET] [--store-dir DIR] [--request-timeout S]\n"
     "                     [--max-associations N] [--max-message-size BYTES] [--no-fsync]\n"
     "                     [--destinations FILE] [--reindex] [--config FILE]\n"
+    "                     [--log-level error|warning|info|debug] [--log-format text|json]\n"
     "\n"
     "A storage server: answers C-ECHO, and C-STORE of a storage SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
     "given, created when missing) as a DICOM file with meta information\n"
     "naming the sender's AE title as its source, in the transfer syntax it\n"
-    "arrived in (implicit VR little endian, explicit VR little or big\n"
-    "endian). Success is answered only once the file\n"
+    "arrived in: implicit VR little endian, explicit VR little or big endian,\n"
+    "deflated, or a compressed one (JPEG, JPEG-LS, JPEG 2000, RLE...), kept\n"
+    "byte for byte. Success is answered only once the file\n"
     "is complete, flushed to disk and renamed into place (--no-fsync leaves the\n"
     "flushing to the system, as most storage servers do). Listens on port P\n"
     "(11112) as AE title AET (DICOMTK), serves up to N associations at once (8)\n"
     "and drops a connection that sends no association request within S seconds\n"
     "(30). An association whose peer sends a message (command set or data\n"
     "set) of more than BYTES (4294967295, the most a message can hold) is\n"
-    "aborted. Prints one line per association and one per failure. SIGINT or\n"
-    "SIGTERM ends it cleanly.\n"
+    "aborted. SIGINT or SIGTERM ends it cleanly.\n"
     "\n"
     "It answers C-FIND and C-MOVE (Patient Root and Study Root; levels PATIENT,\n"
     "STUDY, SERIES, IMAGE) over what it holds, from an index in DIR that is\n"
@@ -63,10 +64,28 @@ const char* const serveHelp =
     "answers carry Retrieve AE Title (AET). Only Verification, the standard's\n"
     "storage SOP classes and the query/retrieve models are accepted.\n"
     "\n"
-    "--config FILE takes the acceptance policy from a configuration file: the\n"
-    "calling and called AE titles, application contexts, abstract syntaxes and\n"
-    "transfer syntaxes it lists (a list left out accepts everything; a transfer\n"
-    "syntax is accepted only when dicomtk can also read it).\n";
+    "The log, on standard output: at info, one line when an association opens\n"
+    "(peer, AE titles, contexts accepted of proposed), one when it ends (how,\n"
+    "messages by kind, bytes stored, seconds) and one per failure with its\n"
+    "reason (a refused association with the reason); debug adds one line per\n"
+    "message. Text lines start with an ISO 8601 UTC time and the level; under\n"
+    "systemd (JOURNAL_STREAM set) with a syslog priority prefix (<3> error,\n"
+    "<4> warning, <6> info, <7> debug) instead. --log-format json writes one\n"
+    "object per line: time, level, event, peer, calling, called, message and\n"
+    "the event's figures.\n"
+    "\n"
+    "--config FILE takes the acceptance policy from a configuration file, a\n"
+    "text of lines 'NAME VALUE KEYWORD' ('#' first starts a comment; NAME is\n"
+    "any label), KEYWORD one of (letter case does not matter):\n"
+    "  RemoteAE     a calling AE title that may call\n"
+    "  LocalAE      a called AE title answered\n"
+    "  Application  an application context name\n"
+    "  Abstract     an abstract syntax (SOP class) UID; SOP is the same\n"
+    "  Transfer     a transfer syntax UID\n"
+    "for example 'scanner CT_SCANNER RemoteAE' or 'ct 1.2.840.10008.5.1.4.1.1.2\n"
+    "SOP'. A list left out accepts everything; a transfer syntax is accepted\n"
+    "only when dicomtk can also read it. A line with another keyword stops\n"
+    "serve at start, naming its line; the policy in force is logged at start.\n";
 
 std::atomic<bool> stopRequested{false};
 
@@ -664,6 +683,11 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
         // A file that cannot be read would accept everything: a typo must stop the server.
         if (!shared.policy->loadConfiguration(settings.configFile.c_str())) {
             return fail(settings.configFile, "cannot read the configuration");
+        }
+        if (shared.policy->unknownKeywordLine != 0) {
+            return fail(settings.configFile + ":" + std::to_string(shared.policy->unknownKeywordLine),
+                        "unknown keyword '" + std::string(shared.policy->unknownKeyword) +
+                            "' (RemoteAE, LocalAE, Application, Abstract or SOP, Transfer)");
         }
     }
     shared.hasDictionary = loadDictionary(shared.dictionary, "", programPath) == 1;
