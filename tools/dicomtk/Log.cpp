@@ -130,9 +130,10 @@ std::string formatLine(const Event& event, Format format, bool journal, const st
     return line + "}";
 }
 
-void write(const Event& event) {
-    if (!enabled(event.level)) return;
-    const bool journal = std::getenv("JOURNAL_STREAM") != nullptr;
+void write(const Event& event, bool always) {
+    if (!always && !enabled(event.level)) return;
+    const char* journalStream = std::getenv("JOURNAL_STREAM");
+    const bool journal = journalStream != nullptr && *journalStream != '\0';
     const std::string line =
         formatLine(event, static_cast<Format>(currentFormat.load()), journal, timeNow()) + "\n";
     std::lock_guard<std::mutex> lock(outputGuard);
@@ -140,12 +141,12 @@ void write(const Event& event) {
     std::fflush(stdout);
 }
 
-void write(Level level, const std::string& event, const std::string& message) {
+void write(Level level, const std::string& event, const std::string& message, bool always) {
     Event line;
     line.level = level;
     line.event = event;
     line.message = message;
-    write(line);
+    write(line, always);
 }
 
 }  // namespace logging

@@ -55,10 +55,11 @@ void setFormat(Format format);
 // Whether a line of level is written.
 bool enabled(Level level);
 
-// Writes the event's line when its level is enabled.
-void write(const Event& event);
-// Shorthands for a line with a message only.
-void write(Level level, const std::string& event, const std::string& message);
+// Writes the event's line when its level is enabled, or always (a line that
+// scripts wait for, such as serve's "listening on port").
+void write(const Event& event, bool always = false);
+// The same for a line with a message only.
+void write(Level level, const std::string& event, const std::string& message, bool always = false);
 
 // The line of an event (without its line feed), for a format, under systemd
 // or not, stamped with time (ignored for text under systemd).

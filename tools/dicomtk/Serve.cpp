@@ -93,7 +93,9 @@ extern "C" void requestStop(int) { stopRequested = true; }
 
 using logging::Level;
 
-void say(Level level, const std::string& event, const std::string& line) { logging::write(level, event, line); }
+void say(Level level, const std::string& event, const std::string& line, bool always = false) {
+    logging::write(level, event, line, always);
+}
 
 // The lines of one association: each names its peer (and, once the request
 // has been read, its AE titles) in the text and in the JSON fields.
@@ -507,8 +509,10 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
             if (answered) line.figure("status", storage.lastStatus);
             logging::write(line);
             if (!answered) {
-                ending = service.PDataPdu::messageTooLong ? "aborted by serve: a message over --max-message-size"
-                                                          : "ended";
+                ending = service.PDataPdu::messageTooLong
+                             ? "aborted by serve: a message of more than " + std::to_string(settings.maximumMessage) +
+                                   " bytes (--max-message-size)"
+                             : "ended";
                 endingEvent = "association-aborted";
                 break;
             }
@@ -705,7 +709,8 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
     std::signal(SIGTERM, requestStop);
     say(logging::Level::info, "listening",
         "dicomtk serve: listening on port " + settings.port + " as " + settings.aeTitle + ", storing into " +
-            settings.folder);
+            settings.folder,
+        true);
     if (shared.policy) say(logging::Level::info, "policy", "dicomtk serve: policy of " + settings.configFile + ": " + policySummary(*shared.policy));
 
     ActiveConnections active;
