@@ -550,7 +550,8 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
         }
         log.write(Level::error, "command-refused", ": " + why + "; association aborted");
         service.abort();
-        ending = "aborted by serve: " + why;
+        // The reason is on the line above; counting scripts see it once.
+        ending = "aborted by serve: a request it does not serve";
         endingEvent = "association-aborted";
         break;
     }
