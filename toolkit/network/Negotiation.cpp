@@ -209,9 +209,7 @@ int AssociationService::negotiate() {
         // A context that is not accepted names the first proposed transfer
         // syntax; the peer ignores it, but some peers expect the sub-item.
         if (proposed.transferSyntaxCount() != 0) result.transferSyntax = *proposed.transferSyntaxAt(0);
-        // A refused abstract syntax is no accepted context, whatever its transfer syntaxes.
-        const bool abstractAccepted = acceptAbstractSyntax(proposed.abstractSyntax) != 0;
-        for (uint32_t choice = 0; abstractAccepted && choice < proposed.transferSyntaxCount(); ++choice) {
+        for (uint32_t choice = 0; choice < proposed.transferSyntaxCount(); ++choice) {
             if (acceptTransferSyntax(*proposed.transferSyntaxAt(choice))) {
                 result.transferSyntax = *proposed.transferSyntaxAt(choice);
                 result.resultReason = ContextAccepted;
@@ -219,7 +217,7 @@ int AssociationService::negotiate() {
                 break;
             }
         }
-        if (!abstractAccepted) result.resultReason = ContextAbstractSyntaxNotSupported;
+        if (!acceptAbstractSyntax(proposed.abstractSyntax)) result.resultReason = ContextAbstractSyntaxNotSupported;
         result.transferSyntax.itemType = TransferSyntaxItem::type;
         AssociateAcceptPdu::appendPresentationContext(result);
     }

@@ -398,8 +398,25 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
     log.calling = trimmedTitle(service.AssociateRequestPdu::callingAeTitle);
     log.called = trimmedTitle(service.AssociateRequestPdu::calledAeTitle);
     {
-        const long long accepted = service.acceptedContexts.count();
+        // The contexts the answer accepts: the service also keeps, as
+        // accepted, a context whose abstract syntax it answered as refused.
+        long long accepted = 0;
+        for (uint32_t index = 0; index < service.AssociateAcceptPdu::presentationContexts.count(); ++index) {
+            accepted += service.AssociateAcceptPdu::presentationContexts.at(index)->element.resultReason == ContextAccepted;
+        }
         const long long proposed = service.AssociateRequestPdu::presentationContexts.count();
+        if (accepted == 0) {
+            // Nothing can be asked on it: the peer releases, aborts or closes.
+            logging::Event line = log.event(Level::warning, "no-acceptable-context",
+                                            " not established: no acceptable presentation context (0 of " +
+                                                std::to_string(proposed) + " proposed accepted)");
+            logging::write(line.figure("proposed", proposed));
+            CommandSet ignored;
+            while (service.readMessage(ignored)) {
+            }
+            if (service.socket.connected) service.release();
+            return;
+        }
         logging::Event line = log.event(Level::info, "association-open",
                                         " established: " + std::to_string(accepted) + " of " +
                                             std::to_string(proposed) + " presentation contexts accepted");
