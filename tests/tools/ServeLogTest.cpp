@@ -132,8 +132,7 @@ TEST(ServeLog, RefusedAssociationsNameTheReasonOnBothSides) {
               "ct       1.2.840.10008.5.1.4.1.1.2  SOP\n");
     StorageServer server(scratch.path() + "/store", {"--config", config, "--request-timeout", "1"});
     ASSERT_TRUE(server.ready()) << server.output() << server.process().err();
-    EXPECT_TRUE(contains(server.output(),
-                         "policy of " + config +
+    EXPECT_TRUE(server.waitFor("policy of " + config +
                              ": calling AE titles ALLOWED; called AE titles HERE; application contexts any; abstract "
                              "syntaxes 1.2.840.10008.5.1.4.1.1.2; transfer syntaxes any"))
         << server.output();
