@@ -42,7 +42,7 @@ TEST(DicomtkQuery, CtrlCSendsOneCCancelAndExitsWith130) {
          {"move", "-L", "PATIENT", "-k", "PatientID=P1", "--dest", "ELSEWHERE"},
          patientRootMoveUid,
          CMoveResponse,
-         "final 0xFE00: remaining 1, completed 1, failed 0, warning 0\n"},
+         "final 0xFE00 cancelled: remaining 1, completed 1, failed 0, warning 0\n"},
         {"get",
          {"get", "-L", "PATIENT", "-k", "PatientID=P1"},
          patientRootGetUid,

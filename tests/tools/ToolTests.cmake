@@ -17,7 +17,7 @@ gtest_discover_tests(dicomtk_dictionary_tests PROPERTIES LABELS tools TIMEOUT ${
 # a peer print and return.
 add_executable(dicomtk_network_tests tools/ServeTest.cpp tools/ServeStoredFilesTest.cpp tools/ServeAssociationTest.cpp
                tools/ServeMoveTest.cpp tools/EchoStoreTest.cpp tools/UserCommandsTest.cpp tools/GetCommandTest.cpp
-               tools/QueryCancelTest.cpp)
+               tools/QueryCancelTest.cpp tools/ServeLogTest.cpp)
 target_link_libraries(dicomtk_network_tests PRIVATE DicomToolkit GTest::gtest GTest::gtest_main)
 target_compile_definitions(dicomtk_network_tests PRIVATE DICOMTK_PATH="$<TARGET_FILE:dicomtk>")
 add_dependencies(dicomtk_network_tests dicomtk)

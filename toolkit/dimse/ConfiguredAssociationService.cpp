@@ -150,13 +150,21 @@ int ConfiguredAssociationService::readPass(std::FILE* file, bool filling) {
 
     char line[lineLimit + 1];
     int read;
+    uint32_t lineNumber = 0;
     while ((read = readLine(file, line)) != 0) {
+        ++lineNumber;
         if (read < 0 || line[0] == '#') continue;
         Field fields[3];
         if (!splitFields(line, fields)) continue;
         const Keyword* keyword = nullptr;
         for (const Keyword& candidate : keywords) {
             if (sameWordIgnoringCase(fields[2], candidate.word)) keyword = &candidate;
+        }
+        if (keyword == nullptr && !filling && unknownKeywordLine == 0) {
+            unknownKeywordLine = lineNumber;
+            const size_t length = fields[2].length < fieldLimit ? fields[2].length : fieldLimit;
+            std::memcpy(unknownKeyword, fields[2].start, length);
+            unknownKeyword[length] = '\0';
         }
         // A value too long for its list is skipped whole: cut, it would be
         // another value.
@@ -190,6 +198,8 @@ int ConfiguredAssociationService::readPass(std::FILE* file, bool filling) {
 
 int ConfiguredAssociationService::loadConfiguration(const char* path) {
     releaseConfiguration();
+    unknownKeywordLine = 0;
+    unknownKeyword[0] = '\0';
     if (path == nullptr) return 0;
     // Nobody may change the file between the counting and the filling pass.
     std::FILE* file = platform::openTextDenyingWriters(path);

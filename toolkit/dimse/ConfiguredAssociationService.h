@@ -77,6 +77,12 @@ public:
     ConfigurationList applicationContexts;
     ConfigurationList remoteAeTitles;
     ConfigurationList localAeTitles;
+    // The first line (counted from 1) whose third field is none of the
+    // keywords, and that field (cut to fieldLimit characters); 0 and "" when
+    // every line names a list. The line is skipped as any other; a program
+    // that wants a typo to stop it looks here.
+    uint32_t unknownKeywordLine = 0;
+    char unknownKeyword[fieldLimit + 1] = {};
 
 private:
     int readPass(std::FILE* file, bool filling);

@@ -245,6 +245,28 @@ public:
     // Set when the connection failed under a read; cleared by each new
     // connection.
     int32_t transportFailed = 0;
+    // Why the last negotiation as acceptor established no association (for
+    // a log to say): the peer stayed silent for requestTimeoutSeconds, closed
+    // the connection, sent something other than a readable A-ASSOCIATE-RQ,
+    // was rejected for one of its AE titles or its application context, or
+    // had none of its presentation contexts accepted.
+    enum class Refusal { none, silent, closed, malformed, callingAeTitle, calledAeTitle, applicationContext, noContext };
+    Refusal refusal = Refusal::none;
+    // How the last readMessage that returned 0 ended the association: the
+    // peer's release, its A-ABORT, a broken protocol (answered with
+    // A-ABORT), a message that could not be decoded (the same) or a broken
+    // connection.
+    enum class ReadEnding { none, released, abortedByPeer, protocolError, undecodable, connectionLost };
+    ReadEnding readEnding = ReadEnding::none;
+    // Why the last requestAssociation established no association: no
+    // connection (connectError holds the system's code), no answer within
+    // requestTimeoutSeconds, the connection closed before an answer, an
+    // A-ASSOCIATE-RJ (its result, source and reason are in the
+    // AssociateRejectPdu fields), an A-ABORT, an answer that cannot be read,
+    // or an A-ASSOCIATE-AC accepting none of the proposed contexts.
+    enum class RequestFailure { none, cannotConnect, noAnswer, closed, rejected, aborted, malformedAnswer, noContext };
+    RequestFailure requestFailure = RequestFailure::none;
+    int32_t connectError = 0;
 
 private:
     // Set while messageWaiting looks for input: a socket with nothing to

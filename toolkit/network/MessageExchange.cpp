@@ -176,12 +176,14 @@ int AssociationService::sendCommand(DataSet& set) { return sendMessage(set, null
 int AssociationService::sendDataSet(DataSet& set) { return sendMessage(set, nullptr, 0); }
 
 int AssociationService::readMessage(DataSet& set) {
+    readEnding = ReadEnding::none;
     if (!isEstablished()) return 0;
     int received = 1;
     if (PDataPdu::pduLength != 0) received = PDataPdu::readBody(this);
     while (received && !messageComplete) {
         uint8_t type = 0;
         if (!readBytes(&type, 1)) {
+            readEnding = ReadEnding::connectionLost;
             closeConnection();
             return 0;
         }
@@ -197,9 +199,11 @@ int AssociationService::readMessage(DataSet& set) {
                 // Answered; the peer closes the connection.
                 ReleaseResponsePdu::write(this);
                 established = 0;
+                readEnding = ReadEnding::released;
                 return 0;
             case ReleaseResponsePdu::type:
             case AbortPdu::type:
+                readEnding = ReadEnding::abortedByPeer;
                 closeConnection();
                 return 0;
             default:
@@ -212,6 +216,7 @@ int AssociationService::readMessage(DataSet& set) {
     }
     if (!received) {
         // A broken connection is closed; a peer that broke the protocol is told.
+        readEnding = transportFailed ? ReadEnding::connectionLost : ReadEnding::protocolError;
         if (transportFailed) closeConnection();
         else abortAssociation();
         return 0;
@@ -222,6 +227,7 @@ int AssociationService::readMessage(DataSet& set) {
     // A message that decoded short leaves nothing behind for the next one.
     pdvBuffer.discardInput();
     if (!decoded) {
+        readEnding = ReadEnding::undecodable;
         abortAssociation();
         return 0;
     }

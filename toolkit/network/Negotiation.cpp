@@ -1,5 +1,7 @@
 // Requesting, accepting, negotiating and releasing associations.
 
+#include <chrono>
+
 #include "AssociationService.h"
 
 namespace {
@@ -37,6 +39,8 @@ void AssociationService::startConnection() {
     discardInput();
     discardOutput();
     transportFailed = 0;
+    PDataPdu::messageTooLong = 0;
+    refusal = Refusal::none;
     socket.sendFailed = 0;
     outputLost = 0;
     established = 0;
@@ -79,16 +83,26 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
     }
     AssociateRequestPdu::setUserInformation(information);
 
-    if (!socket.connectTo(hostText, portText)) return 0;
+    requestFailure = RequestFailure::cannotConnect;
+    connectError = 0;
+    if (!socket.connectTo(hostText, portText)) {
+        connectError = socket.lastSocketError();
+        return 0;
+    }
     startConnection();
     AssociateRequestPdu::write(this);
 
     ReceiveTimeout answerTimeout(socket, requestTimeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
     uint8_t type = 0;
     if (socket.sendFailed || !readBytes(&type, 1)) {
+        const auto waited = std::chrono::steady_clock::now() - start;
+        requestFailure = waited >= std::chrono::seconds(requestTimeoutSeconds) ? RequestFailure::noAnswer
+                                                                                : RequestFailure::closed;
         closeConnection();
         return 0;
     }
+    requestFailure = RequestFailure::malformedAnswer;
     if (type == AssociateAcceptPdu::type) {
         AssociateAcceptPdu::emptyPresentationContexts();
         if (!AssociateAcceptPdu::readBody(this)) {
@@ -105,14 +119,17 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
             }
         }
         if (acceptedContexts.count() == 0) {
+            requestFailure = RequestFailure::noContext;
             closeConnection();
             return 0;
         }
         PDataPdu::maximumSendLength = AssociateAcceptPdu::userInformation.maximumLengthValue();
         established = 1;
+        requestFailure = RequestFailure::none;
         return 1;
     }
-    if (type == AssociateRejectPdu::type) AssociateRejectPdu::readBody(this);
+    if (type == AssociateRejectPdu::type && AssociateRejectPdu::readBody(this)) requestFailure = RequestFailure::rejected;
+    if (type == AbortPdu::type) requestFailure = RequestFailure::aborted;
     closeConnection();
     return 0;
 }
@@ -122,10 +139,20 @@ int AssociationService::requestAssociation(const char* hostText, const char* por
 int AssociationService::readRequest() {
     AssociateRequestPdu::emptyPresentationContexts();
     ReceiveTimeout requestTimeout(socket, requestTimeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
     uint8_t type = 0;
-    if (!readBytes(&type, 1) || type != AssociateRequestPdu::type) return 0;
+    if (!readBytes(&type, 1)) {
+        // Nothing came: the time-out ran out, or the peer closed first.
+        const auto waited = std::chrono::steady_clock::now() - start;
+        refusal = waited >= std::chrono::seconds(requestTimeoutSeconds) ? Refusal::silent : Refusal::closed;
+        return 0;
+    }
+    refusal = Refusal::malformed;
+    if (type != AssociateRequestPdu::type) return 0;
     AssociateRequestPdu::pduType = type;
-    return AssociateRequestPdu::readBody(this);
+    if (!AssociateRequestPdu::readBody(this)) return 0;
+    refusal = Refusal::none;
+    return 1;
 }
 
 int AssociationService::negotiate() {
@@ -134,16 +161,19 @@ int AssociationService::negotiate() {
     reject.source = serviceUser;
     if (!acceptCallingAeTitle(AssociateRequestPdu::callingAeTitle)) {
         reject.reason = callingAeTitleNotRecognised;
+        refusal = Refusal::callingAeTitle;
         AssociateRejectPdu::write(this);
         return 0;
     }
     if (!acceptCalledAeTitle(AssociateRequestPdu::calledAeTitle)) {
         reject.reason = calledAeTitleNotRecognised;
+        refusal = Refusal::calledAeTitle;
         AssociateRejectPdu::write(this);
         return 0;
     }
     if (!acceptApplicationContext(AssociateRequestPdu::applicationContext)) {
         reject.reason = applicationContextNotSupported;
+        refusal = Refusal::applicationContext;
         AssociateRejectPdu::write(this);
         return 0;
     }
@@ -196,6 +226,7 @@ int AssociationService::negotiate() {
         // The answer still echoes the request's user information (write
         // counts only the sub-items it sends).
         AssociateAcceptPdu::write(this);
+        refusal = Refusal::noContext;
         return 0;
     }
     UserInformationItem information;
@@ -207,7 +238,10 @@ int AssociationService::negotiate() {
     }
     AssociateAcceptPdu::setUserInformation(information);
     AssociateAcceptPdu::write(this);
-    if (socket.sendFailed) return 0;
+    if (socket.sendFailed) {
+        refusal = Refusal::closed;
+        return 0;
+    }
     PDataPdu::maximumSendLength = AssociateRequestPdu::userInformation.maximumLengthValue();
     established = 1;
     return 1;

@@ -71,6 +71,7 @@ int PDataPdu::readBody(ByteStream* stream) {
         // message comes on one context in PDVs of one kind.
         const uint8_t command = pdvControlHeader & commandBit;
         const uint64_t gathered = static_cast<uint64_t>(pdvBuffer.availableCount()) + (pdvLength - 2);
+        if (pdvLength >= 2 && gathered > maximumMessageLength) messageTooLong = 1;
         if (pdvLength < 2 || pdvLength > pduLength - 4 || gathered > maximumMessageLength ||
             (gathering && (pdvContextId != gatheringContextId || command != gatheringCommand))) {
             wellFormed = 0;

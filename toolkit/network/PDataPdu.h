@@ -66,6 +66,10 @@ public:
     // a PDV that would take the payload of one message beyond it makes the
     // PDU malformed. The default is what the 32-bit counters of a stream hold.
     uint32_t maximumMessageLength = defaultMaximumMessageLength;
+    // Set when a PDU was refused because its message went beyond
+    // maximumMessageLength (so that a log can say so); cleared by each new
+    // connection.
+    int32_t messageTooLong = 0;
     // A message is being gathered: the context and control header of its
     // first PDV, which every later PDV of it must share.
     int32_t gathering = 0;

@@ -51,7 +51,7 @@ int runEcho(const std::vector<std::string>& arguments) {
     service.proposeAbstractSyntax(UidValue(VerificationSopClass::uid));
     const double start = secondsNow();
     if (!service.requestAssociation(peer.host.c_str(), peer.port.c_str())) {
-        return fail(peerName(peer), "no association (nothing listening, refused, or Verification not accepted)");
+        return fail(peerName(peer), associationFailureText(service, "Verification"));
     }
     VerificationSopClass verification;
     long answered = 0;

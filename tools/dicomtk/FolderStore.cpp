@@ -67,6 +67,7 @@ int FolderStore::handleStore(AssociationService* association, DataSet* command) 
     lastStatus = 0xFFFF;
     lastProblem = "the data set could not be read";
     lastUid = expectedUid_;
+    replaced.clear();
     ObjectDataSet dataSet;
     const int answered = handleAnyCommand(association, command, &dataSet);
     association_ = nullptr;
@@ -105,6 +106,7 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
         return lastStatus = cannotUnderstand;
     }
     const std::string name = uid + ".dcm";
+    const std::string previousSyntax = fileTransferSyntax(folder_ + "/" + name);
     std::unique_ptr<DataSet> attributes(index_ != nullptr ? indexedAttributes(dataSet) : nullptr);
     // The index keeps the syntax of the file, for retrievals to propose it.
     if (attributes && !setMetaText(attributes.get(), 0x0010, vrCode('U', 'I'),
@@ -116,6 +118,11 @@ uint16_t FolderStore::storeAnyDataSet(DataSet* dataSet) {
     if (!writeObjectFile(*association_, dataSet, folder_, uid, std::string(transferSyntax.text(), transferSyntax.size()),
                          callingAeTitleOf(association_), sync_, lastProblem)) {
         return lastStatus = outOfResources;
+    }
+    if (!previousSyntax.empty()) {
+        replaced = "SOP Instance UID " + uid + " was stored already (transfer syntax " + previousSyntax +
+                   "); replaced by the one received (transfer syntax " +
+                   std::string(transferSyntax.text(), std::strlen(transferSyntax.text())) + ")";
     }
     // The index takes the entry in before anyone asks it again, while
     // Success goes out; handleStore learns afterwards how that went.

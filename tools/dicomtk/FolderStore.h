@@ -48,6 +48,9 @@ public:
     uint16_t lastStatus = 0;
     std::string lastProblem;
     std::string lastUid;
+    // Set when the last object stored replaced one kept under the same SOP
+    // Instance UID: what a log says about it (both transfer syntaxes).
+    std::string replaced;
 
 private:
     std::string folder_;

@@ -339,7 +339,7 @@ int runGet(const std::vector<std::string>& arguments, const std::string& program
     service.proposeAbstractSyntax(UidValue(uid));
     proposeStorage(service, named);
     if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
-        return fail(peerName(options.peer), "no association (nothing listening, refused, or the model not accepted)");
+        return fail(peerName(options.peer), associationFailureText(service, "the C-GET model"));
     }
     // The peer may take the storage classes and still refuse the model.
     if (service.acceptedContextFor(UidValue(uid)) == 0) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <system_error>
 
 std::string parsePeerOptions(const std::vector<std::string>& arguments, const std::vector<std::string>& valued,
                              const std::vector<std::string>& flags, PeerOptions& peer,
@@ -88,4 +89,67 @@ bool isValidAeTitle(const std::string& title) {
 double secondsNow() {
     using Clock = std::chrono::steady_clock;
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+namespace {
+
+const char* rejectResultText(uint8_t result) {
+    return result == 1 ? "rejected-permanent" : result == 2 ? "rejected-transient" : "unknown result";
+}
+
+const char* rejectSourceText(uint8_t source) {
+    switch (source) {
+        case 1:
+            return "service-user";
+        case 2:
+            return "service-provider (ACSE)";
+        case 3:
+            return "service-provider (presentation)";
+        default:
+            return "unknown source";
+    }
+}
+
+const char* rejectReasonText(uint8_t source, uint8_t reason) {
+    if (reason == 1) return "no reason given";
+    if (source == 1 && reason == 2) return "application context name not supported";
+    if (source == 1 && reason == 3) return "calling AE title not recognised";
+    if (source == 1 && reason == 7) return "called AE title not recognised";
+    if (source == 2 && reason == 2) return "protocol version not supported";
+    if (source == 3 && reason == 2) return "temporary congestion";
+    if (source == 3 && reason == 3) return "local limit exceeded";
+    return "unknown reason";
+}
+
+}  // namespace
+
+std::string associationFailureText(const AssociationService& service, const std::string& what) {
+    using RequestFailure = AssociationService::RequestFailure;
+    switch (service.requestFailure) {
+        case RequestFailure::cannotConnect:
+            return "cannot connect: " + (service.connectError > 0
+                                             ? std::error_code(service.connectError, std::system_category()).message()
+                                             : std::string("the address or port cannot be resolved"));
+        case RequestFailure::noAnswer:
+            return "no answer to the association request within " + std::to_string(service.requestTimeoutSeconds) +
+                   " s (--request-timeout)";
+        case RequestFailure::closed:
+            return "the peer closed the connection without answering the association request";
+        case RequestFailure::rejected: {
+            const AssociateRejectPdu& reject = service;
+            return "association rejected: result " + std::to_string(reject.result) + " (" +
+                   rejectResultText(reject.result) + "), source " + std::to_string(reject.source) + " (" +
+                   rejectSourceText(reject.source) + "), reason " + std::to_string(reject.reason) + " (" +
+                   rejectReasonText(reject.source, reject.reason) + ")";
+        }
+        case RequestFailure::aborted:
+            return "the peer answered the association request with A-ABORT";
+        case RequestFailure::malformedAnswer:
+            return "the answer to the association request cannot be read";
+        case RequestFailure::noContext:
+            return "association accepted, but no presentation context for " + what;
+        case RequestFailure::none:
+            break;
+    }
+    return "no association";
 }

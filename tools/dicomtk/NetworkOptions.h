@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "network/AssociationService.h"
+
 // The options the network subcommands share: the calling and called AE
 // titles, and the peer HOST PORT that follow the options.
 struct PeerOptions {
@@ -36,6 +38,13 @@ std::string peerName(const PeerOptions& peer);
 // An AE title as a peer expects it: 1 to 16 characters, none of them a
 // backslash or a control character, not all spaces.
 bool isValidAeTitle(const std::string& title);
+
+// Why service.requestAssociation established no association, in words a
+// person can act on: a refused connection (with the system's reason), no
+// answer in time, a rejection with its result, source and reason as
+// numbers and words, an abort, or no context accepted (what is the
+// contexts' name, e.g. "Verification").
+std::string associationFailureText(const AssociationService& service, const std::string& what);
 
 // Seconds since an arbitrary start, for timing.
 double secondsNow();

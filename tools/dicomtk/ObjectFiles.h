@@ -28,4 +28,8 @@ int writeObjectFile(AssociationService& association, DataSet* dataSet, const std
                     const std::string& uid, const std::string& transferSyntax, const std::string& sender, bool sync,
                     std::string& problem);
 
+// The Transfer Syntax UID of the file meta information of the DICOM file at
+// path, without padding; "" when there is no such file or it names none.
+std::string fileTransferSyntax(const std::string& path);
+
 #endif

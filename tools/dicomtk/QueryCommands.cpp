@@ -172,6 +172,38 @@ private:
     const DataDictionary& dictionary_;
 };
 
+// What a C-MOVE response status means, for the person reading the line.
+const char* moveStatusMeaning(uint16_t status) {
+    switch (status) {
+        case 0x0000:
+            return "success";
+        case 0xFF00:
+            return "pending";
+        case 0xFE00:
+            return "cancelled";
+        case 0xA701:
+            return "out of resources: cannot count the matches";
+        case 0xA702:
+            return "out of resources: cannot perform the sub-operations";
+        case 0xA801:
+            return "move destination unknown";
+        case 0xA900:
+            return "identifier does not match the SOP class";
+        case 0xB000:
+            return "sub-operations complete, one or more failures or warnings";
+        case 0x0122:
+            return "SOP class not supported";
+        case 0x0124:
+            return "not authorised";
+        case 0x0211:
+            return "unrecognised operation";
+        default:
+            break;
+    }
+    if ((status & 0xF000) == 0xC000) return "unable to process";
+    return "unknown status";
+}
+
 class PrintingMove : public MoveSopClass {
 public:
     explicit PrintingMove(const char* uid) : uid_(uid) {}
@@ -181,8 +213,8 @@ public:
         const uint16_t status = response->findU16(0x0000, Status);
         const bool pending = isPendingStatus(status);
         failed = response->findU16(0x0000, FailedSubOperations);
-        std::printf("%s %s: remaining %s, completed %u, failed %u, warning %u\n", pending ? "pending" : "final",
-                    hex16(status).c_str(),
+        std::printf("%s %s %s: remaining %s, completed %u, failed %u, warning %u\n", pending ? "pending" : "final",
+                    hex16(status).c_str(), moveStatusMeaning(status),
                     response->find(0x0000, RemainingSubOperations) != nullptr
                         ? std::to_string(response->findU16(0x0000, RemainingSubOperations)).c_str()
                         : "-",
@@ -225,8 +257,7 @@ struct QuerySession {
         service.requestTimeoutSeconds = options.peer.requestTimeoutSeconds;
         service.proposeAbstractSyntax(UidValue(uid));
         if (!service.requestAssociation(options.peer.host.c_str(), options.peer.port.c_str())) {
-            return fail(peerName(options.peer),
-                        "no association (nothing listening, refused, or the model not accepted)");
+            return fail(peerName(options.peer), associationFailureText(service, move ? "the C-MOVE model" : "the C-FIND model"));
         }
         return -1;
     }

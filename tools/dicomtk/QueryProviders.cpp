@@ -257,7 +257,8 @@ int IndexedMove::prepareSubOperation(DataSet* match, DataSet*& dataSet, StorageS
 int IndexedMove::resolveMoveDestination(const char* destination, char* callingAeTitle, char* host, char* port) {
     const MoveDestinations::Place* place = destinations_.find(destination);
     if (place == nullptr) {
-        lastProblem = std::string("move destination '") + destination + "' is unknown";
+        lastProblem = std::string("move destination '") + destination +
+                      "' is unknown (0xA801): it is not among the --destinations";
         return 0;
     }
     destination_ = std::string(destination) + " (" + place->host + ":" + place->port + ")";
@@ -279,6 +280,15 @@ AssociationService* IndexedMove::makeSubAssociation() {
     // no context for, and every instance after the destination went away:
     // each is told here, while the negotiation can still be asked.
     sub->whenDone = [this, sub] {
+        // The destination never answered as it should: one line with the
+        // system's or the peer's reason, not one per instance.
+        if (sub->requestFailure != AssociationService::RequestFailure::none && offered_.empty()) {
+            failSubOperation("move destination " + destination_ + " unreachable: " +
+                             associationFailureText(*sub, "the SOP classes to send") + "; " +
+                             std::to_string(instances_.size()) + " instances not sent");
+            sub_ = nullptr;
+            return;
+        }
         for (const auto& [uid, instance] : instances_) {
             if (offered_.count(uid) != 0) continue;
             const std::string syntax = instance.transferSyntaxUid.empty() ? "1.2.840.10008.1.2" : instance.transferSyntaxUid;

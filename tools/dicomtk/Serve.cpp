@@ -23,6 +23,8 @@
 
 #include "Commands.h"
 #include "FolderStore.h"
+#include "Log.h"
+#include "ServeLog.h"
 #include "QueryProviders.h"
 #include "StorageClasses.h"
 #include "dimse/ConfiguredAssociationService.h"
@@ -35,21 +37,22 @@ const char* const serveHelp =
     "usage: dicomtk serve [--port P] [--aet AET] [--store-dir DIR] [--request-timeout S]\n"
     "                     [--max-associations N] [--max-message-size BYTES] [--no-fsync]\n"
     "                     [--destinations FILE] [--reindex] [--config FILE]\n"
+    "                     [--log-level error|warning|info|debug] [--log-format text|json]\n"
     "\n"
     "A storage server: answers C-ECHO, and C-STORE of a storage SOP class by writing\n"
     "each object to DIR/<SOP Instance UID>.dcm (DIR ./dicom-store unless\n"
     "given, created when missing) as a DICOM file with meta information\n"
     "naming the sender's AE title as its source, in the transfer syntax it\n"
-    "arrived in (implicit VR little endian, explicit VR little or big\n"
-    "endian). Success is answered only once the file\n"
+    "arrived in: implicit VR little endian, explicit VR little or big endian,\n"
+    "deflated, or a compressed one (JPEG, JPEG-LS, JPEG 2000, RLE...), kept\n"
+    "byte for byte. Success is answered only once the file\n"
     "is complete, flushed to disk and renamed into place (--no-fsync leaves the\n"
     "flushing to the system, as most storage servers do). Listens on port P\n"
     "(11112) as AE title AET (DICOMTK), serves up to N associations at once (8)\n"
     "and drops a connection that sends no association request within S seconds\n"
     "(30). An association whose peer sends a message (command set or data\n"
     "set) of more than BYTES (4294967295, the most a message can hold) is\n"
-    "aborted. Prints one line per association and one per failure. SIGINT or\n"
-    "SIGTERM ends it cleanly.\n"
+    "aborted. SIGINT or SIGTERM ends it cleanly.\n"
     "\n"
     "It answers C-FIND and C-MOVE (Patient Root and Study Root; levels PATIENT,\n"
     "STUDY, SERIES, IMAGE) over what it holds, from an index in DIR that is\n"
@@ -62,21 +65,37 @@ const char* const serveHelp =
     "answers carry Retrieve AE Title (AET). Only Verification, the standard's\n"
     "storage SOP classes and the query/retrieve models are accepted.\n"
     "\n"
-    "--config FILE takes the acceptance policy from a configuration file: the\n"
-    "calling and called AE titles, application contexts, abstract syntaxes and\n"
-    "transfer syntaxes it lists (a list left out accepts everything; a transfer\n"
-    "syntax is accepted only when dicomtk can also read it).\n";
+    "The log, on standard output: at info, one line when an association opens\n"
+    "(peer, AE titles, contexts accepted of proposed), one when it ends (how,\n"
+    "messages by kind, bytes stored, seconds) and one per failure with its\n"
+    "reason (a refused association with the reason); debug adds one line per\n"
+    "message. Text lines start with an ISO 8601 UTC time and the level; under\n"
+    "systemd (JOURNAL_STREAM set) with a syslog priority prefix (<3> error,\n"
+    "<4> warning, <6> info, <7> debug) instead. --log-format json writes one\n"
+    "object per line: time, level, event, peer, calling, called, message and\n"
+    "the event's figures.\n"
+    "\n"
+    "--config FILE takes the acceptance policy from a configuration file, a\n"
+    "text of lines 'NAME VALUE KEYWORD' ('#' first starts a comment; NAME is\n"
+    "any label), KEYWORD one of (letter case does not matter):\n"
+    "  RemoteAE     a calling AE title that may call\n"
+    "  LocalAE      a called AE title answered\n"
+    "  Application  an application context name\n"
+    "  Abstract     an abstract syntax (SOP class) UID; SOP is the same\n"
+    "  Transfer     a transfer syntax UID\n"
+    "for example 'scanner CT_SCANNER RemoteAE' or 'ct 1.2.840.10008.5.1.4.1.1.2\n"
+    "SOP'. A list left out accepts everything; a transfer syntax is accepted\n"
+    "only when dicomtk can also read it. A line with another keyword stops\n"
+    "serve at start, naming its line; the policy in force is logged at start.\n";
 
 std::atomic<bool> stopRequested{false};
 
 extern "C" void requestStop(int) { stopRequested = true; }
 
-std::mutex outputGuard;
+using logging::Level;
 
-void say(const std::string& line) {
-    std::lock_guard<std::mutex> lock(outputGuard);
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+void say(Level level, const std::string& event, const std::string& line, bool always = false) {
+    logging::write(level, event, line, always);
 }
 
 std::string addressText(const SocketAddress& address) {
@@ -272,18 +291,49 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
     ToolService& service = *made;
     service.requestTimeoutSeconds = settings.requestTimeout;
     service.maximumMessageLength = static_cast<uint32_t>(settings.maximumMessage);
-    const std::string peer = addressText(peerAddress);
+    AssociationLog log;
+    log.peer = addressText(peerAddress);
+    const auto opened = std::chrono::steady_clock::now();
     if (!service.serveConnection(connection)) {
-        say("association from " + peer + " not established (refused, malformed or silent)");
+        if (service.refusal != AssociationService::Refusal::silent &&
+            service.refusal != AssociationService::Refusal::closed &&
+            service.refusal != AssociationService::Refusal::malformed) {
+            log.calling = trimmedTitle(service.AssociateRequestPdu::callingAeTitle);
+            log.called = trimmedTitle(service.AssociateRequestPdu::calledAeTitle);
+        }
+        logging::Event line = log.event(Level::warning, refusalEvent(service.refusal),
+                                        " not established: " + refusalText(service, settings.requestTimeout));
+        line.figure("proposed", static_cast<long long>(service.AssociateRequestPdu::presentationContexts.count()));
+        logging::write(line);
         return;
     }
-    auto trimmed = [](const char* title) {
-        std::string text(title);
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-        return text;
-    };
-    const std::string titles = trimmed(service.AssociateRequestPdu::callingAeTitle) + " -> " +
-                               trimmed(service.AssociateRequestPdu::calledAeTitle);
+    log.calling = trimmedTitle(service.AssociateRequestPdu::callingAeTitle);
+    log.called = trimmedTitle(service.AssociateRequestPdu::calledAeTitle);
+    {
+        // The contexts the answer accepts: the service also keeps, as
+        // accepted, a context whose abstract syntax it answered as refused.
+        long long accepted = 0;
+        for (uint32_t index = 0; index < service.AssociateAcceptPdu::presentationContexts.count(); ++index) {
+            accepted += service.AssociateAcceptPdu::presentationContexts.at(index)->element.resultReason == ContextAccepted;
+        }
+        const long long proposed = service.AssociateRequestPdu::presentationContexts.count();
+        if (accepted == 0) {
+            // Nothing can be asked on it: the peer releases, aborts or closes.
+            logging::Event line = log.event(Level::warning, "no-acceptable-context",
+                                            " not established: no acceptable presentation context (0 of " +
+                                                std::to_string(proposed) + " proposed accepted)");
+            logging::write(line.figure("proposed", proposed));
+            CommandSet ignored;
+            while (service.readMessage(ignored)) {
+            }
+            if (service.socket.connected) service.release();
+            return;
+        }
+        logging::Event line = log.event(Level::info, "association-open",
+                                        " established: " + std::to_string(accepted) + " of " +
+                                            std::to_string(proposed) + " presentation contexts accepted");
+        logging::write(line.figure("accepted", accepted).figure("proposed", proposed));
+    }
     VerificationSopClass verification;
     FolderStore storage(settings.folder, settings.sync, shared.indexed ? &shared.index : nullptr);
     const DataDictionary* dictionary = shared.hasDictionary ? &shared.dictionary : nullptr;
@@ -298,47 +348,101 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
     IndexedGet patientRootGet(shared.index, StoreIndex::Model::patientRoot, query_uids::patientRootGet, dictionary);
     IndexedGet studyRootGet(shared.index, StoreIndex::Model::studyRoot, query_uids::studyRootGet, dictionary);
     for (IndexedMove* mover : {&patientRootMove, &studyRootMove}) {
-        mover->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-MOVE: " + problem); };
+        mover->report = [&log](const std::string& problem) { log.write(Level::error, "move-failed", ": C-MOVE: " + problem); };
     }
     for (IndexedGet* getter : {&patientRootGet, &studyRootGet}) {
-        getter->report = [&peer](const std::string& problem) { say("association from " + peer + ": C-GET: " + problem); };
+        getter->report = [&log](const std::string& problem) { log.write(Level::error, "get-failed", ": C-GET: " + problem); };
     }
     long stored = 0, failed = 0, echoes = 0, queries = 0, moves = 0, gets = 0;
+    unsigned long long bytesStored = 0;
     std::string ending = "released";
+    const char* endingEvent = "association-released";
     for (;;) {
         CommandSet command;
+        const auto reading = std::chrono::steady_clock::now();
         if (!service.readMessage(command)) {
-            // Only the peer's release leaves the connection open (for the
-            // peer to close); an A-ABORT, a broken protocol or a message
-            // that cannot be decoded closed it, and is a failure to report.
-            if (service.socket.connected == 0) {
-                ending = service.transportFailed ? "connection lost"
-                                                 : "aborted (A-ABORT from the peer, or a message that breaks the "
-                                                   "protocol or cannot be decoded)";
+            using ReadEnding = AssociationService::ReadEnding;
+            const bool waitedOut = std::chrono::steady_clock::now() - reading >=
+                                   std::chrono::seconds(service.socket.timeoutSeconds);
+            switch (service.readEnding) {
+                case ReadEnding::released:
+                case ReadEnding::none:
+                    break;
+                case ReadEnding::abortedByPeer:
+                    ending = "aborted by the peer (A-ABORT)";
+                    endingEvent = "association-aborted";
+                    break;
+                case ReadEnding::protocolError:
+                    ending = service.PDataPdu::messageTooLong
+                                 ? "aborted by serve: a message of more than " + std::to_string(settings.maximumMessage) +
+                                       " bytes (--max-message-size)"
+                                 : "aborted by serve: a PDU that breaks the protocol";
+                    endingEvent = "association-aborted";
+                    break;
+                case ReadEnding::undecodable:
+                    ending = "aborted by serve: a message that cannot be decoded";
+                    endingEvent = "association-aborted";
+                    break;
+                case ReadEnding::connectionLost:
+                    ending = waitedOut ? "timed out (nothing from the peer for " +
+                                             std::to_string(service.socket.timeoutSeconds) + " s)"
+                                       : "connection lost";
+                    endingEvent = waitedOut ? "association-timed-out" : "connection-lost";
+                    break;
             }
             break;
         }
         const uint16_t field = command.findU16(0x0000, CommandField);
+        if (logging::enabled(Level::debug)) {
+            UidValue abstractSyntax;
+            std::string syntax;
+            if (service.abstractSyntaxOfContext(service.PDataPdu::currentContextId, abstractSyntax)) {
+                syntax = std::string(abstractSyntax.text(), std::strlen(abstractSyntax.text()));
+            }
+            logging::Event line = log.event(Level::debug, "message",
+                                            ": " + std::string(commandName(field)) + " (" + hex16(field) +
+                                                ") on context " + std::to_string(service.PDataPdu::currentContextId) +
+                                                " (" + syntax + ")");
+            logging::write(line.figure("command", field)
+                               .figure("context", service.PDataPdu::currentContextId)
+                               .figure("abstract_syntax", syntax));
+        }
         if (field == CEchoRequest && verification.handleCommand(&service, &command)) {
             ++echoes;
             continue;
         }
         if (field == CStoreRequest) {
             const int answered = storage.handleStore(&service, &command);
-            if (answered && storage.lastStatus == StatusSuccess && storage.lastProblem.empty()) {
-                ++stored;
-                continue;
-            }
             if (answered && storage.lastStatus == StatusSuccess) {
                 ++stored;
-                say("association from " + peer + ": " + storage.lastProblem);
+                std::error_code sizeError;
+                const auto size = std::filesystem::file_size(settings.folder + "/" + storage.lastUid + ".dcm", sizeError);
+                if (!sizeError) bytesStored += size;
+                if (!storage.replaced.empty()) {
+                    log.write(Level::warning, "object-replaced", ": " + storage.replaced);
+                }
+                if (!storage.lastProblem.empty()) log.write(Level::warning, "store-warning", ": " + storage.lastProblem);
                 continue;
             }
             ++failed;
-            say("association from " + peer + ": C-STORE of '" + storage.lastUid + "' failed: " +
-                (answered ? hex16(storage.lastStatus) + ", " : std::string("no answer sent, ")) + storage.lastProblem);
+            std::string problem = storage.lastProblem;
+            if (!answered && service.PDataPdu::messageTooLong) {
+                problem = "the message is larger than the limit of " + std::to_string(settings.maximumMessage) +
+                          " bytes (--max-message-size)";
+            }
+            logging::Event line = log.event(
+                Level::error, "store-failed",
+                ": C-STORE of '" + storage.lastUid + "' failed: " +
+                    (answered ? hex16(storage.lastStatus) + ", " : std::string("no answer sent, ")) + problem);
+            line.figure("sop_instance_uid", storage.lastUid);
+            if (answered) line.figure("status", storage.lastStatus);
+            logging::write(line);
             if (!answered) {
-                ending = "ended";
+                ending = service.PDataPdu::messageTooLong
+                             ? "aborted by serve: a message of more than " + std::to_string(settings.maximumMessage) +
+                                   " bytes (--max-message-size)"
+                             : "ended";
+                endingEvent = "association-aborted";
                 break;
             }
             continue;
@@ -349,38 +453,52 @@ void serveAssociation(SocketHandle connection, SocketAddress peerAddress, const 
         std::string problem;
         if (field == CFindRequest && shared.indexed && offerCommand(finds, service, command, problem)) {
             ++queries;
-            if (!problem.empty()) say("association from " + peer + ": C-FIND refused: " + problem);
+            if (!problem.empty()) log.write(Level::error, "find-refused", ": C-FIND refused: " + problem);
             continue;
         }
         if (field == CMoveRequest && shared.indexed && offerCommand(movers, service, command, problem)) {
             ++moves;
-            if (!problem.empty()) say("association from " + peer + ": C-MOVE: " + problem);
+            if (!problem.empty()) log.write(Level::error, "move-failed", ": C-MOVE: " + problem);
             continue;
         }
         if (field == CGetRequest && shared.indexed && offerCommand(getters, service, command, problem)) {
             ++gets;
-            if (!problem.empty()) say("association from " + peer + ": C-GET: " + problem);
+            if (!problem.empty()) log.write(Level::error, "get-failed", ": C-GET: " + problem);
             continue;
         }
         // A C-CANCEL that comes after the operation it names has ended
         // (the final response crossed it) has nothing left to stop.
         if (field == CCancelRequest) continue;
+        std::string why;
         if ((field == CFindRequest || field == CMoveRequest || field == CGetRequest) && shared.indexed) {
             // No model took it: a SOP class of no model served here, or an identifier that cannot be read.
             const char* what = field == CFindRequest ? "C-FIND" : field == CMoveRequest ? "C-MOVE" : "C-GET";
-            say("association from " + peer + ": " + what +
-                " request of no served model or with an unreadable identifier; association aborted");
+            why = std::string(what) + " request of no served model or with an unreadable identifier";
         } else {
-            say("association from " + peer + ": command " + hex16(field) + " is not served; association aborted");
+            why = "command " + hex16(field) + " is not served";
         }
+        log.write(Level::error, "command-refused", ": " + why + "; association aborted");
         service.abort();
-        ending = "aborted";
+        // The reason is on the line above; counting scripts see it once.
+        ending = "aborted by serve: a request it does not serve";
+        endingEvent = "association-aborted";
         break;
     }
     if (service.socket.connected) service.release();
-    say("association from " + peer + " (" + titles + ") " + ending + ": " + std::to_string(stored) + " stored, " +
-        std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " + std::to_string(queries) +
-        " queries, " + std::to_string(moves) + " moves, " + std::to_string(gets) + " gets");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f", seconds);
+    logging::Event line = log.event(Level::info, endingEvent,
+                                    " " + ending + ": " + std::to_string(stored) + " stored, " +
+                                        std::to_string(failed) + " failed, " + std::to_string(echoes) + " echoes, " +
+                                        std::to_string(queries) + " queries, " + std::to_string(moves) + " moves, " +
+                                        std::to_string(gets) + " gets, " + std::to_string(bytesStored) +
+                                        " bytes stored, " + duration + " s");
+    line.figure("stored", stored).figure("failed", failed).figure("echoes", echoes).figure("queries", queries);
+    line.figure("moves", moves).figure("gets", gets).figure("bytes_stored", static_cast<long long>(bytesStored));
+    line.figures.push_back({"seconds", duration, true});
+    logging::write(line);
 }
 
 void serveOne(SocketHandle connection, SocketAddress peerAddress, const Settings& settings, SharedState& shared,
@@ -445,6 +563,9 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
             if (!value(text) || !parseByteCount(text, 1024, PDataPdu::defaultMaximumMessageLength, settings.maximumMessage)) {
                 return fail("serve", "--max-message-size needs bytes from 1024 to 4294967295");
             }
+        } else if (argument == "--log-format") {
+            if (!value(text) || (text != "text" && text != "json")) return fail("serve", "--log-format takes text or json");
+            logging::setFormat(text == "json" ? logging::Format::json : logging::Format::text);
         } else if (argument == "--no-fsync") {
             settings.sync = false;
         } else if (argument == "--config") {
@@ -475,17 +596,30 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
         if (!shared.policy->loadConfiguration(settings.configFile.c_str())) {
             return fail(settings.configFile, "cannot read the configuration");
         }
+        if (shared.policy->unknownKeywordLine != 0) {
+            return fail(settings.configFile + ":" + std::to_string(shared.policy->unknownKeywordLine),
+                        "unknown keyword '" + std::string(shared.policy->unknownKeyword) +
+                            "' (RemoteAE, LocalAE, Application, Abstract or SOP, Transfer)");
+        }
     }
     shared.hasDictionary = loadDictionary(shared.dictionary, "", programPath) == 1;
     shared.indexed = shared.index.open(settings.folder, settings.reindex) == 1;
-    if (!shared.indexed) say("dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");
+    if (!shared.indexed) {
+        say(logging::Level::warning, "no-index",
+            "dicomtk serve: no query index (" + shared.index.problem + "); C-FIND and C-MOVE are not served");
+    }
 
     SocketStream listener;
-    if (!listener.listenOn(settings.port.c_str())) return fail("serve", "cannot listen on port " + settings.port);
+    if (!listener.listenOn(settings.port.c_str())) {
+        return fail("serve", "cannot listen on port " + settings.port + ": " + socketErrorText(listener));
+    }
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    say("dicomtk serve: listening on port " + settings.port + " as " + settings.aeTitle + ", storing into " +
-        settings.folder);
+    say(logging::Level::info, "listening",
+        "dicomtk serve: listening on port " + settings.port + " as " + settings.aeTitle + ", storing into " +
+            settings.folder,
+        true);
+    if (shared.policy) say(logging::Level::info, "policy", "dicomtk serve: policy of " + settings.configFile + ": " + policySummary(*shared.policy));
 
     ActiveConnections active;
     // Each worker with the flag it raises when its association is over, so
@@ -517,7 +651,9 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
         if (!listener.acceptOne()) {
             if (stopRequested) break;
             // A failed accept closes the listening socket: listen again.
-            if (!listener.listenOn(settings.port.c_str())) return fail("serve", "cannot listen on port " + settings.port);
+            if (!listener.listenOn(settings.port.c_str())) {
+                return fail("serve", "cannot listen on port " + settings.port + ": " + socketErrorText(listener));
+            }
             continue;
         }
         const SocketHandle connection = listener.dataSocket;
@@ -535,6 +671,6 @@ int runServe(const std::vector<std::string>& arguments, const std::string& progr
     listener.closeAll();
     active.wakeAll();
     for (Worker& worker : workers) worker.thread.join();
-    say("dicomtk serve: stopped");
+    say(logging::Level::info, "stopped", "dicomtk serve: stopped");
     return 0;
 }

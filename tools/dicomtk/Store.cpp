@@ -173,7 +173,7 @@ int runStore(const std::vector<std::string>& arguments, const std::string& progr
     sender.setCalledAeTitle(peer.calledAeTitle.c_str());
     sender.requestTimeoutSeconds = peer.requestTimeoutSeconds;
     if (!sender.requestAssociation(peer.host.c_str(), peer.port.c_str())) {
-        return fail(peerName(peer), "no association (nothing listening, refused, or no SOP class accepted)");
+        return fail(peerName(peer), associationFailureText(sender, "any SOP class of the files"));
     }
 
     AnyStorage storage;
@@ -182,14 +182,23 @@ int runStore(const std::vector<std::string>& arguments, const std::string& progr
     uint64_t sentBytes = 0;
     size_t sent = 0;
     int warnings = 0;
-    for (const Candidate& candidate : candidates) {
+    size_t notSent = 0;
+    for (size_t index = 0; index < candidates.size(); ++index) {
+        const Candidate& candidate = candidates[index];
         uint16_t status = 0xFFFF;
         bool stored = false;
         bool warned = false;
         if (!sender.isEstablished()) {
+            // One line for all that is left, not one per file.
+            notSent = candidates.size() - index;
+            failures += static_cast<int>(notSent);
             if (progress.onTerminal()) std::printf("\n");
-            fail(candidate.path, "not sent: the association has ended");
-        } else {
+            fail(peerName(peer), "the association has ended; " + std::to_string(notSent) + " of " +
+                                     std::to_string(candidates.size()) + " files not sent, starting with " +
+                                     candidate.path);
+            break;
+        }
+        {
             std::unique_ptr<ObjectDataSet> file(loadDicom(sender, candidate.path));
             std::unique_ptr<ObjectDataSet> set(file ? withoutMetaGroup(file.get()) : nullptr);
             std::string why;

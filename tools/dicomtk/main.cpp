@@ -9,6 +9,7 @@
 //   dicomtk move [-P|-S] -L LEVEL [-k KEY=VALUE]... --dest AET HOST PORT
 //   dicomtk get [-P|-S] -L LEVEL [-k KEY=VALUE]... [--out DIR] HOST PORT
 //   dicomtk serve [--port P] [--store-dir DIR] [...]
+// Every command takes --log-level LEVEL after its name.
 
 #include <iostream>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Log.h"
 #include "common/OutputFile.h"
 #include "platform/Pages.h"
 
@@ -39,8 +41,12 @@ const char* const mainHelp =
     "                                     have a peer send what matches to AET (C-MOVE)\n"
     "  get [-aet AET] [-aec AET] [-P|-S] -L LEVEL [-k KEY=VALUE]... [--out DIR] HOST PORT\n"
     "                                     fetch what matches from a peer into DIR (C-GET)\n"
-    "  serve [--port P] [--store-dir DIR] [...]\n"
-    "                                     a storage server (C-ECHO, C-STORE)\n";
+    "  serve [--port P] [--store-dir DIR] [--log-format text|json] [...]\n"
+    "                                     a storage and query/retrieve server (C-ECHO,\n"
+    "                                     C-STORE, C-FIND, C-MOVE, C-GET)\n"
+    "\n"
+    "Every command takes --log-level error|warning|info|debug after its name\n"
+    "(info unless given): the least important kind of message it prints.\n";
 
 const char* const copyHelp =
     "usage: dicomtk copy --mode 1|2|3 [--keep-undefined-lengths] [--group-length keep|add|remove] IN OUT\n"
@@ -145,6 +151,17 @@ int main(int argc, char** argv) {
     }
     const std::string command = arguments[0];
     arguments.erase(arguments.begin());
+    // Taken out here once, so that every command accepts it.
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        if (arguments[index] != "--log-level") continue;
+        logging::Level level = logging::Level::info;
+        if (index + 1 >= arguments.size() || !logging::parseLevel(arguments[index + 1], level)) {
+            return fail(command, "--log-level takes error, warning, info or debug");
+        }
+        logging::setLevel(level);
+        arguments.erase(arguments.begin() + static_cast<long>(index), arguments.begin() + static_cast<long>(index) + 2);
+        break;
+    }
     platform::keepFreedMemoryForReuse();
     if (command == "dump") return runDump(arguments, argv[0]);
     if (command == "copy") return runCopy(arguments, argv[0]);
