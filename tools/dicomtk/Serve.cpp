@@ -25,8 +25,8 @@
 #include "FolderStore.h"
 #include "Log.h"
 #include "ServeLog.h"
+#include "ServeServices.h"
 #include "QueryProviders.h"
-#include "StorageClasses.h"
 #include "dimse/ConfiguredAssociationService.h"
 #include "dimse/VerificationSopClass.h"
 #include "platform/Sockets.h"
@@ -123,94 +123,6 @@ struct Settings {
     bool reindex = false;
     std::string destinationsFile;
     std::string configFile;
-};
-
-// Whether a proposed transfer syntax is one the server reads and writes
-// (counted without a trailing zero byte, which would match no codec).
-bool readable(const TransferSyntaxItem& proposed) {
-    return proposed.value.size() == std::strlen(proposed.value.text()) &&
-           StandardEncodingService::handlesTransferSyntax(proposed.value.text());
-}
-
-// The services serve provides besides storage: Verification, and the
-// Patient Root and Study Root FIND, MOVE and GET models.
-bool servedService(const std::string& uid) {
-    static const char* const services[] = {
-        "1.2.840.10008.1.1",            // Verification
-        "1.2.840.10008.5.1.4.1.2.1.1",  // Patient Root FIND
-        "1.2.840.10008.5.1.4.1.2.1.2",  // Patient Root MOVE
-        "1.2.840.10008.5.1.4.1.2.1.3",  // Patient Root GET
-        "1.2.840.10008.5.1.4.1.2.2.1",  // Study Root FIND
-        "1.2.840.10008.5.1.4.1.2.2.2",  // Study Root MOVE
-        "1.2.840.10008.5.1.4.1.2.2.3",  // Study Root GET
-    };
-    for (const char* service : services) {
-        if (uid == service) return true;
-    }
-    return false;
-}
-
-// The abstract syntaxes serve provides: those services and the storage SOP
-// classes of the standard. Anything else (Modality Worklist, Storage
-// Commitment, print) is refused at negotiation rather than aborted when
-// used.
-bool servedAbstractSyntax(const std::string& uid) { return servedService(uid) || isStandardStorageClass(uid.c_str()); }
-
-// The UID of a proposed abstract syntax, without the zero byte that pads
-// an odd-length UID to even length (as some peers send it); "" for one
-// with a zero byte elsewhere.
-std::string proposedUid(const AbstractSyntaxItem& item) {
-    const std::string text(item.value.text(), std::strlen(item.value.text()));
-    const size_t size = item.value.size();
-    return text.size() == size || (text.size() + 1 == size && size % 2 == 0) ? text : std::string();
-}
-
-// The service of one association: the served abstract syntaxes, and every
-// transfer syntax the server can store, in the order the peer proposed them.
-// The requester of a C-GET takes the SCP role for the storage SOP classes
-// it wants to receive: granted for the ones this service stores (and so can
-// send back), never for the query/retrieve and verification services.
-class ServerService : public ToolService {
-public:
-    int acceptTransferSyntax(const TransferSyntaxItem& proposed) override { return readable(proposed); }
-    int acceptAbstractSyntax(const AbstractSyntaxItem& item) override { return servedAbstractSyntax(proposedUid(item)); }
-    int acceptRequesterScpRole(const RoleSelectionItem& proposed) override {
-        const AbstractSyntaxItem item(proposed.sopClassUid);
-        return acceptAbstractSyntax(item) && !servedService(proposedUid(item));
-    }
-};
-
-// The service of one association under the policy of a configuration file,
-// loaded once and only read, by every association at once. Its list of
-// abstract syntaxes narrows the served ones, and may add SOP classes
-// outside the standard's UID root (private storage SOP classes), which are
-// then stored as any other; a standard service serve does not provide
-// stays refused.
-class ConfiguredService : public ToolService {
-public:
-    explicit ConfiguredService(ConfiguredAssociationService& policy) : policy_(policy) {}
-    int acceptTransferSyntax(const TransferSyntaxItem& proposed) override {
-        return policy_.acceptTransferSyntax(proposed) && readable(proposed);
-    }
-    int acceptCallingAeTitle(const char* title) override { return policy_.acceptCallingAeTitle(title); }
-    int acceptCalledAeTitle(const char* title) override { return policy_.acceptCalledAeTitle(title); }
-    int acceptApplicationContext(const ApplicationContextItem& item) override {
-        return policy_.acceptApplicationContext(item);
-    }
-    int acceptAbstractSyntax(const AbstractSyntaxItem& item) override {
-        if (!policy_.acceptAbstractSyntax(item)) return 0;
-        const std::string uid = proposedUid(item);
-        if (servedAbstractSyntax(uid)) return 1;
-        const bool listed = policy_.abstractSyntaxes.count != 0;
-        return listed && !uid.empty() && uid.compare(0, 14, "1.2.840.10008.") != 0;
-    }
-
-private:
-    ConfiguredAssociationService& policy_;
-    int acceptRequesterScpRole(const RoleSelectionItem& proposed) override {
-        const AbstractSyntaxItem item(proposed.sopClassUid);
-        return acceptAbstractSyntax(item) && !servedService(proposedUid(item));
-    }
 };
 
 // What every association shares: the index of the store and the move
