@@ -715,7 +715,9 @@ def case_serve_cancel(dicomtk):
         paths = write_objects(os.path.join(folder, "objects"))
         received = os.path.join(folder, "received")
         os.mkdir(received)
-        destination, destination_port = net.start_storescp(received)
+        # A destination that takes a second over each object, so that the
+        # cancel always arrives while sub-operations are still to go.
+        destination, destination_port = start_storescp_with(received, ["--sleep-during", "1"])
         if destination is None:
             return net.report(["storescp did not start"])
         destinations = os.path.join(folder, "destinations")
@@ -743,9 +745,7 @@ def case_serve_cancel(dicomtk):
                        "findscu --cancel 1: the query ends with Cancel, or Success when the cancel came late",
                        failures, out + err)
             print(f"       {'cancelled' if cancelled else 'answered whole'} after {answers} of {len(every)} answers")
-            # C-MOVE of every image, cancelled after the first pending answer:
-            # each sub-operation waits for storescp, so the cancel arrives
-            # while some are still to go.
+            # C-MOVE of every image, cancelled after the first pending answer.
             status, out, err = net.run(["movescu", "-v", "-S", "-aec", "DICOMTK", "--move", "STORESCP", "--cancel", "1",
                                         "-k", "QueryRetrieveLevel=IMAGE", "-k",
                                         "SOPInstanceUID=" + "\\".join(sorted(every)), "127.0.0.1", str(port)],

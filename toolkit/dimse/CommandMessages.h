@@ -83,6 +83,23 @@ int uidFromElement(UidValue& out, const DataElement* element);
 // response without one names none).
 bool respondsTo(DataSet* response, uint16_t messageId);
 
+// Reads the answer to the request just sent with messageId, without a data
+// set: 1 with its status when it is a response of the kind isExpected
+// recognises and names the request. A response to another request aborts
+// the association (the peer has lost the thread); 0 then and otherwise.
+template <class Recognise>
+int readCommandAnswer(AssociationService* association, uint16_t messageId, Recognise isExpected, uint16_t& status) {
+    CommandSet response;
+    if (!association->readMessage(response)) return 0;
+    status = response.findU16(0x0000, Status);
+    if (!isExpected(&response)) return 0;
+    if (!respondsTo(&response, messageId)) {
+        association->abort();
+        return 0;
+    }
+    return 1;
+}
+
 class EchoRequest {
 public:
     virtual ~EchoRequest() = default;

@@ -38,16 +38,8 @@ int StorageSopClass::store(AssociationService* association, DataSet* dataSet, ui
                            const char* moveOriginatorAeTitle, uint16_t moveOriginatorMessageId) {
     if (association == nullptr) return 0;
     if (!sendRequest(association, dataSet, moveOriginatorAeTitle, moveOriginatorMessageId)) return 0;
-    CommandSet response;
-    if (!association->readMessage(response)) return 0;
-    status = response.findU16(0x0000, Status);
-    if (!isResponse(&response)) return 0;
-    if (!respondsTo(&response, sentMessageId)) {
-        // A response to no request of ours: the peer has lost the thread.
-        association->abort();
-        return 0;
-    }
-    return 1;
+    return readCommandAnswer(association, sentMessageId, [this](DataSet* response) { return isResponse(response); },
+                             status);
 }
 
 int StorageSopClass::handleCommand(AssociationService* association, DataSet* command, DataSet* dataSet) {

@@ -10,16 +10,8 @@ int VerificationSopClass::echo(AssociationService* association) {
 int VerificationSopClass::echo(AssociationService* association, uint16_t& status) {
     if (association == nullptr) return 0;
     if (!sendRequest(association)) return 0;
-    CommandSet response;
-    if (!association->readMessage(response)) return 0;
-    status = response.findU16(0x0000, Status);
-    if (!isResponse(&response)) return 0;
-    if (!respondsTo(&response, sentMessageId)) {
-        // A response to no request of ours: the peer has lost the thread.
-        association->abort();
-        return 0;
-    }
-    return 1;
+    return readCommandAnswer(association, sentMessageId, [this](DataSet* response) { return isResponse(response); },
+                             status);
 }
 
 int VerificationSopClass::handleCommand(AssociationService* association, DataSet* command) {
