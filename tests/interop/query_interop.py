@@ -546,6 +546,41 @@ def pixel_problems(name, path):
     return problems
 
 
+def load_big_endian_and_jpeg2000(dicomtk, port, failures):
+    """dicomtk store sends serve two big endian samples and a JPEG 2000 one:
+    ({uid: name} of the big endian ones, the JPEG 2000 one's name, uid and syntax)."""
+    big = {str(sample_meta(name).SOPInstanceUID): name for name in ("MR_small_bigendian.dcm", "ExplVR_BigEnd.dcm")}
+    j2k_name = "JPEG2000.dcm"
+    j2k = sample_meta(j2k_name)
+    status, out, err = net.run([dicomtk, "store", "-aec", "DICOMTK", "127.0.0.1", str(port)]
+                               + [net.sample_path(name) for name in list(big.values()) + [j2k_name]])
+    net.expect(status == 0, "dicomtk store loads two big endian objects and a JPEG 2000 one", failures, out + err)
+    return big, j2k_name, str(j2k.SOPInstanceUID), str(j2k.file_meta.TransferSyntaxUID)
+
+
+def converted_arrivals(received, big, syntax, syntax_name, failures):
+    """The big endian samples ({uid: name}) must have arrived in received, and nothing else (the
+    JPEG 2000 one stays behind), converted into syntax with the samples' values."""
+    arrived = net.files_by_uid(received)
+    net.expect(sorted(arrived) == sorted(big), "the big endian objects arrive, the JPEG 2000 one does not",
+               failures, f"got {sorted(arrived)}")
+    for uid, name in sorted(big.items()):
+        if uid not in arrived:
+            continue
+        kept = str(pydicom.dcmread(arrived[uid], stop_before_pixels=True).file_meta.TransferSyntaxUID)
+        net.expect(kept == syntax, f"{name} arrives in {syntax_name}", failures, f"arrived in {kept}")
+        problems = net.value_differences(net.sample_path(name), arrived[uid])
+        net.expect(not problems, f"{name} arrives with equal values", failures, "\n".join(problems))
+
+
+def logged_refusal(server, uid, syntax, word, what, failures):
+    """serve's log must name the object uid that was not sent, its syntax and word (the receiver or the service)."""
+    logged = server.wait_for(f"instance {uid} ", seconds=5)
+    line = next((text for text in server.output().splitlines() if f"instance {uid} " in text), "")
+    net.expect(logged and syntax in line and word in line, what, failures, server.output())
+    print(f"       the line: {line}")
+
+
 def case_serve_move_syntaxes(dicomtk):
     """C-MOVE of big endian and compressed objects to receivers that accept some syntaxes or all."""
     failures = []
@@ -579,15 +614,7 @@ def case_serve_move_syntaxes(dicomtk):
             if server is None:
                 return net.report(["dicomtk serve did not start"])
             servers.append(server)
-            big = {str(sample_meta(name).SOPInstanceUID): name for name in ("MR_small_bigendian.dcm",
-                                                                             "ExplVR_BigEnd.dcm")}
-            j2k_name = "JPEG2000.dcm"
-            j2k = sample_meta(j2k_name)
-            j2k_uid, j2k_syntax = str(j2k.SOPInstanceUID), str(j2k.file_meta.TransferSyntaxUID)
-            status, out, err = net.run([dicomtk, "store", "-aec", "DICOMTK", "127.0.0.1", str(port)]
-                                       + [net.sample_path(name) for name in list(big.values()) + [j2k_name]])
-            net.expect(status == 0, "dicomtk store loads two big endian objects and a JPEG 2000 one", failures,
-                       out + err)
+            big, j2k_name, j2k_uid, j2k_syntax = load_big_endian_and_jpeg2000(dicomtk, port, failures)
             received, _ = places["IMPLICIT"]
             status, out, err = movescu_images(port, "IMPLICIT", set(big) | {j2k_uid})
             final = (out + err).rsplit("Remaining Suboperations", 1)[-1]
@@ -600,22 +627,9 @@ def case_serve_move_syntaxes(dicomtk):
             net.expect(counts == {"Completed": "2", "Failed": "1", "Warning": "0"},
                        "the final response counts 2 completed, 1 failed, 0 with a warning", failures,
                        f"got {counts}\n" + final)
-            arrived = net.files_by_uid(received)
-            net.expect(sorted(arrived) == sorted(big), "the big endian objects arrive, the JPEG 2000 one does not",
-                       failures, f"got {sorted(arrived)}")
-            for uid, name in sorted(big.items()):
-                if uid not in arrived:
-                    continue
-                syntax = str(pydicom.dcmread(arrived[uid], stop_before_pixels=True).file_meta.TransferSyntaxUID)
-                net.expect(syntax == "1.2.840.10008.1.2", f"{name} arrives in implicit VR little endian", failures,
-                           f"arrived in {syntax}")
-                problems = net.value_differences(net.sample_path(name), arrived[uid])
-                net.expect(not problems, f"{name} arrives with equal values", failures, "\n".join(problems))
-            logged = server.wait_for(f"instance {j2k_uid} ", seconds=5)
-            line = next((text for text in server.output().splitlines() if f"instance {j2k_uid} " in text), "")
-            net.expect(logged and j2k_syntax in line and "IMPLICIT" in line,
-                       "serve logs the JPEG 2000 object, its syntax and the receiver", failures, server.output())
-            print(f"       the line: {line}")
+            converted_arrivals(received, big, "1.2.840.10008.1.2", "implicit VR little endian", failures)
+            logged_refusal(server, j2k_uid, j2k_syntax, "IMPLICIT",
+                           "serve logs the JPEG 2000 object, its syntax and the receiver", failures)
 
             # Every compressed sample to a receiver of every syntax, and to
             # another dicomtk serve: each arrives in its own syntax.
@@ -661,15 +675,7 @@ def case_serve_get_syntaxes(dicomtk):
         if server is None:
             return net.report(["dicomtk serve did not start"])
         try:
-            big = {str(sample_meta(name).SOPInstanceUID): name for name in ("MR_small_bigendian.dcm",
-                                                                             "ExplVR_BigEnd.dcm")}
-            j2k_name = "JPEG2000.dcm"
-            j2k = sample_meta(j2k_name)
-            j2k_uid, j2k_syntax = str(j2k.SOPInstanceUID), str(j2k.file_meta.TransferSyntaxUID)
-            status, out, err = net.run([dicomtk, "store", "-aec", "DICOMTK", "127.0.0.1", str(port)]
-                                       + [net.sample_path(name) for name in list(big.values()) + [j2k_name]])
-            net.expect(status == 0, "dicomtk store loads two big endian objects and a JPEG 2000 one", failures,
-                       out + err)
+            big, j2k_name, j2k_uid, j2k_syntax = load_big_endian_and_jpeg2000(dicomtk, port, failures)
             received = os.path.join(folder, "uncompressed")
             os.mkdir(received)
             status, out, err = getscu_images(port, [], set(big) | {j2k_uid}, received)
@@ -679,22 +685,9 @@ def case_serve_get_syntaxes(dicomtk):
                        re.search(r"Completed Suboperations\s*:\s*2\b", report) and
                        re.search(r"Failed Suboperations\s*:\s*1\b", report),
                        "getscu: the final status 0xB000 counts 2 completed, 1 failed", failures, final)
-            arrived = net.files_by_uid(received)
-            net.expect(sorted(arrived) == sorted(big), "the big endian objects arrive, the JPEG 2000 one does not",
-                       failures, f"got {sorted(arrived)}")
-            for uid, name in sorted(big.items()):
-                if uid not in arrived:
-                    continue
-                syntax = str(pydicom.dcmread(arrived[uid], stop_before_pixels=True).file_meta.TransferSyntaxUID)
-                net.expect(syntax == "1.2.840.10008.1.2.1", f"{name} arrives in explicit VR little endian", failures,
-                           f"arrived in {syntax}")
-                problems = net.value_differences(net.sample_path(name), arrived[uid])
-                net.expect(not problems, f"{name} arrives with equal values", failures, "\n".join(problems))
-            logged = server.wait_for(f"instance {j2k_uid} ", seconds=5)
-            line = next((text for text in server.output().splitlines() if f"instance {j2k_uid} " in text), "")
-            net.expect(logged and j2k_syntax in line and "C-GET" in line,
-                       "serve logs the JPEG 2000 object and its syntax", failures, server.output())
-            print(f"       the line: {line}")
+            converted_arrivals(received, big, "1.2.840.10008.1.2.1", "explicit VR little endian", failures)
+            logged_refusal(server, j2k_uid, j2k_syntax, "C-GET", "serve logs the JPEG 2000 object and its syntax",
+                           failures)
 
             received = os.path.join(folder, "j2k")
             os.mkdir(received)
